@@ -1,0 +1,34 @@
+#include "platform/platform.h"
+
+#if defined(_WIN32)
+#define _CRT_RAND_S
+#include <stdlib.h>
+#include <windows.h>
+
+static_assert(sizeof(SRWLOCK) == sizeof(void *), "SRWLOCK fits its storage");
+
+void kl_lock_acquire(kl_lock *l) noexcept { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&l->srw)); }
+void kl_lock_release(kl_lock *l) noexcept { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&l->srw)); }
+
+uint32_t kl_rand32() noexcept
+{
+    unsigned int v = 0;
+    (void)rand_s(&v);
+    return v;
+}
+
+#else
+#include <sys/random.h>
+
+void kl_lock_acquire(kl_lock *l) noexcept { l->m.lock(); }
+void kl_lock_release(kl_lock *l) noexcept { l->m.unlock(); }
+
+uint32_t kl_rand32() noexcept
+{
+    uint32_t v = 0;
+    // getrandom on the urandom pool blocks only before the pool is seeded at boot;
+    // a short or failed read leaves the value 0, as the contract allows.
+    (void)getrandom(&v, sizeof v, 0);
+    return v;
+}
+#endif

@@ -1,0 +1,29 @@
+// Growable byte buffer and text copies used outside the listing parser.
+#pragma once
+
+#include <cstddef>
+
+// Always NUL-terminated once data is non-null. An all-zero record is empty.
+// Capacity grows 128, 256, 512, ...; a user may set len to 0 to reuse it.
+struct klaspnet_buf {
+    char *data;
+    size_t len;
+    size_t cap;
+};
+
+// Append n bytes. 0, or -1 when memory runs out (the buffer is then unchanged).
+[[nodiscard]] int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n);
+// Append a NUL-terminated text (not null).
+[[nodiscard]] int klaspnet_buf_adds(klaspnet_buf *b, const char *text);
+// Free the data and zero the record.
+void klaspnet_buf_free(klaspnet_buf *b);
+// Overwrite the whole allocation with zeros, then free it (for secrets).
+void klaspnet_buf_wipe(klaspnet_buf *b);
+
+// Heap copy of a text with its NUL; null for null input or out of memory.
+char *klaspnet_strdup(const char *s);
+
+// Zeroing that the optimiser may not remove.
+void klaspnet_wipe(void *p, size_t n);
+// Wipe a heap text (its length up to the NUL) and free it; null does nothing.
+void klaspnet_free_secret(char *s);

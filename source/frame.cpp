@@ -1,0 +1,137 @@
+#include "source/frame.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <yyjson.h>
+
+#include "klaspnet/klaspnet.h"
+#include "platform/platform.h"
+#include "source/buf.h"
+#include "source/ops.h"
+
+namespace {
+
+// Published state. The most recent operation of any thread wins.
+kl_lock g_res_lock;
+char g_err[512];
+char *g_json;
+char g_err_ret[512];
+char *g_json_ret;
+
+const char k_empty_json[] = "{}";
+
+} // namespace
+
+void klaspnet_publish(const char *message, const char *result_json)
+{
+    // The copy is made before the lock so that the lock covers only a short
+    // memcpy and a pointer exchange.
+    char *copy = klaspnet_strdup(result_json ? result_json : k_empty_json);
+    char *old;
+    {
+        kl_guard g(g_res_lock);
+        if (!message || !*message) {
+            g_err[0] = '\0';
+        } else {
+            size_t n = std::strlen(message);
+            if (n > sizeof g_err - 1)
+                n = sizeof g_err - 1; // cut at 511 bytes, without regard to UTF-8
+            std::memcpy(g_err, message, n);
+            g_err[n] = '\0';
+        }
+        old = g_json;
+        g_json = copy;
+    }
+    std::free(old);
+}
+
+int put_out(char *dst, int32_t dst_len, const char *text)
+{
+    bool usable = dst && dst_len > 0;
+    if (!text) {
+        if (!usable)
+            return KLASPNET_E_BUFFER;
+        dst[0] = '\0';
+        return 0;
+    }
+    if (!usable)
+        return KLASPNET_E_BUFFER;
+    size_t n = std::strlen(text);
+    if (static_cast<size_t>(dst_len) < n + 1) {
+        dst[0] = '\0';
+        return KLASPNET_E_BUFFER;
+    }
+    std::memcpy(dst, text, n + 1);
+    return 0;
+}
+
+int fail(char *dst, int32_t dst_len, int code, const char *message)
+{
+    char *json = nullptr;
+    if (yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr)) {
+        yyjson_mut_val *root = yyjson_mut_obj(doc);
+        if (root) {
+            yyjson_mut_doc_set_root(doc, root);
+            yyjson_mut_obj_add_str(doc, root, "error", message ? message : "");
+            yyjson_mut_obj_add_int(doc, root, "code", code);
+            json = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+        }
+        yyjson_mut_doc_free(doc);
+    }
+    klaspnet_publish(message, json);
+    if (dst && dst_len > 0) {
+        if (put_out(dst, dst_len, json ? json : "") != 0)
+            dst[0] = '\0';
+    }
+    std::free(json);
+    return code;
+}
+
+int done(char *dst, int32_t dst_len, const char *out_json, const char *publish_json)
+{
+    const char *pub = publish_json ? publish_json : out_json;
+    klaspnet_publish("", pub);
+    int rc = put_out(dst, dst_len, out_json);
+    if (rc == KLASPNET_E_BUFFER) {
+        char msg[96];
+        std::snprintf(msg, sizeof msg, "output buffer too small: %zu bytes needed",
+                      std::strlen(out_json) + 1);
+        klaspnet_publish(msg, pub);
+    }
+    return rc;
+}
+
+const char *klaspnet_last_error_impl()
+{
+    kl_guard g(g_res_lock);
+    std::memcpy(g_err_ret, g_err, sizeof g_err);
+    return g_err_ret;
+}
+
+const char *klaspnet_result_json_impl()
+{
+    kl_guard g(g_res_lock);
+    char *copy = klaspnet_strdup(g_json ? g_json : k_empty_json);
+    if (copy) {
+        std::free(g_json_ret);
+        g_json_ret = copy;
+        return copy;
+    }
+    return g_json_ret ? g_json_ret : k_empty_json;
+}
+
+int32_t h_download(const velkaron_io *, const char *, const char *, char *dst, int32_t dst_len)
+{
+    return fail(dst, dst_len, KLASPNET_E_UNSUPPORTED,
+                "ASPNET is a read-only listing source: download is not supported");
+}
+
+namespace {
+constexpr klaspnet_handler k_handler = {
+    "ASPNET", 0x23u, h_validate, h_list, h_stream_url, h_download,
+};
+} // namespace
+
+const klaspnet_handler *klrch_get_impl() { return &k_handler; }
