@@ -1,0 +1,36 @@
+// One HTTP GET through the current transport, with the library's own redirect
+// rules on the velkaron_http road.
+#pragma once
+
+#include <cstdint>
+
+#include "klaspnet/klaspnet.h"
+
+struct klaspnet_conn {
+    const velkaron_io *io;
+    const velkaron_http *http; // null: plain velkaron_io road
+    const char *user;          // null: no credentials
+    const char *password;
+};
+
+struct klaspnet_resp {
+    int status;
+    char *body;          // NUL-terminated; null after a failure
+    uint64_t body_len;
+    char *final_url;     // never carries credentials; null after a failure
+    int redirects;       // -1 on the plain road
+    int permanent;       // every followed redirect was 301/308 (and there was one)
+    int too_large;
+    int64_t range_first;
+    int64_t range_last;
+    int64_t range_total;
+    int64_t content_length;
+    int accept_ranges;
+    char error[256];
+};
+
+// 0: an HTTP response was obtained (any status); -1: no transport, transport
+// failure or out of memory; -2: refused (Range on a plain transport, redirect rules).
+int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r);
+// Frees body and final_url; other fields stay.
+void klaspnet_resp_free(klaspnet_resp *r);
