@@ -1,0 +1,394 @@
+// Link resolution (RFC 3986 section 5.2, strict) and the rule that decides
+// whether a link on a listing page names a direct child of the listed folder.
+#include <cstdlib>
+#include <cstring>
+
+#include "listing/internal.h"
+
+namespace {
+
+inline bool is_alpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+
+inline void set(url_part &u, const char *p, size_t len) {
+    u.p = p;
+    u.len = len;
+    u.present = 1;
+}
+
+} // namespace
+
+// RFC 3986 section 3: scheme ":" ["//" authority] path ["?" query] ["#" fragment].
+void uparse(const char *ref, url_parts *out) {
+    *out = url_parts{};
+    if (!ref) return;
+    const char *p = ref;
+    if (is_alpha(static_cast<unsigned char>(*p))) {
+        const char *q = p + 1;
+        while (is_alpha(static_cast<unsigned char>(*q)) || is_digit(static_cast<unsigned char>(*q)) || *q == '+' ||
+               *q == '-' || *q == '.')
+            ++q;
+        if (*q == ':') {
+            set(out->scheme, p, static_cast<size_t>(q - p));
+            p = q + 1;
+        }
+    }
+    if (p[0] == '/' && p[1] == '/') {
+        const char *a = p + 2;
+        const char *q = a + strcspn(a, "/?#");
+        set(out->authority, a, static_cast<size_t>(q - a));
+        p = q;
+    }
+    const char *q = p + strcspn(p, "?#");
+    set(out->path, p, static_cast<size_t>(q - p));
+    p = q;
+    if (*p == '?') {
+        const char *a = p + 1;
+        q = a + strcspn(a, "#");
+        set(out->query, a, static_cast<size_t>(q - a));
+        p = q;
+    }
+    if (*p == '#') {
+        const char *a = p + 1;
+        set(out->fragment, a, strlen(a));
+    }
+}
+
+namespace {
+
+// RFC 3986 section 5.2.4, in place over path[0, len). The write position never
+// passes the read position, so one buffer serves as input and output; where
+// the algorithm turns "/." or "/.." at the end into "/", that "/" is written
+// over the last input byte. Returns the new length.
+size_t remove_dots(char *path, size_t len) {
+    char *r = path;
+    char *end = path + len;
+    char *w = path;
+    while (r < end) {
+        const size_t rem = static_cast<size_t>(end - r);
+        // A: "../" or "./" prefix
+        if (rem >= 3 && r[0] == '.' && r[1] == '.' && r[2] == '/') {
+            r += 3;
+        } else if (rem >= 2 && r[0] == '.' && r[1] == '/') {
+            r += 2;
+        }
+        // B: "/./" or a final "/."
+        else if (rem >= 3 && r[0] == '/' && r[1] == '.' && r[2] == '/') {
+            r += 2;
+        } else if (rem == 2 && r[0] == '/' && r[1] == '.') {
+            r += 1;
+            *r = '/';
+        }
+        // C: "/../" or a final "/..", dropping the last output segment
+        else if ((rem >= 4 && r[0] == '/' && r[1] == '.' && r[2] == '.' && r[3] == '/') ||
+                 (rem == 3 && r[0] == '/' && r[1] == '.' && r[2] == '.')) {
+            if (rem >= 4) {
+                r += 3;
+            } else {
+                r += 2;
+                *r = '/';
+            }
+            while (w > path && w[-1] != '/') --w;
+            if (w > path) --w;
+        }
+        // D: "." or ".." alone
+        else if ((rem == 1 && r[0] == '.') || (rem == 2 && r[0] == '.' && r[1] == '.')) {
+            r = end;
+        }
+        // E: move the first segment (with its leading "/") to the output
+        else {
+            if (*r == '/') *w++ = *r++;
+            while (r < end && *r != '/') *w++ = *r++;
+        }
+    }
+    return static_cast<size_t>(w - path);
+}
+
+inline char *put(char *o, const char *s, size_t n) {
+    if (n) memcpy(o, s, n);
+    return o + n;
+}
+
+} // namespace
+
+int kldlp_resolve(const char *base, const char *ref, char *dst, size_t dst_size) {
+    if (!dst || dst_size == 0) return -1;
+    dst[0] = '\0';
+    if (!base || !ref) return -1;
+    url_parts b, r;
+    uparse(base, &b);
+    uparse(ref, &r);
+    if (!b.scheme.present) return -1;
+
+    url_part scheme, auth{}, query{};
+    url_part p1{}, p2{}; // target path = p1 followed by p2 before dot removal
+    const char *slash = "/";
+    if (r.scheme.present) {
+        scheme = r.scheme;
+        auth = r.authority;
+        p2 = r.path;
+        query = r.query;
+    } else if (r.authority.present) {
+        scheme = b.scheme;
+        auth = r.authority;
+        p2 = r.path;
+        query = r.query;
+    } else if (r.path.len == 0) {
+        scheme = b.scheme;
+        auth = b.authority;
+        p2 = b.path;
+        query = r.query.present ? r.query : b.query;
+    } else if (r.path.p[0] == '/') {
+        scheme = b.scheme;
+        auth = b.authority;
+        p2 = r.path;
+        query = r.query;
+    } else {
+        // Merge (section 5.2.3).
+        scheme = b.scheme;
+        auth = b.authority;
+        if (b.authority.present && b.path.len == 0) {
+            set(p1, slash, 1);
+        } else {
+            size_t k = b.path.len;
+            while (k > 0 && b.path.p[k - 1] != '/') --k;
+            set(p1, b.path.p, k);
+        }
+        p2 = r.path;
+        query = r.query;
+    }
+    const url_part &frag = r.fragment;
+
+    const size_t pre = scheme.len + 1 + (auth.present ? 2 + auth.len : 0) + p1.len + p2.len +
+                       (query.present ? 1 + query.len : 0) + (frag.present ? 1 + frag.len : 0);
+    // Build in dst when the text fits before dot removal (always the case for
+    // callers that size dst as base + ref + 8); otherwise in a scratch copy,
+    // since removing dot segments can still make the result fit.
+    char *buf = dst;
+    if (pre + 1 > dst_size) {
+        buf = static_cast<char *>(malloc(pre + 1));
+        if (!buf) return -1;
+    }
+    char *o = buf;
+    o = put(o, scheme.p, scheme.len);
+    *o++ = ':';
+    if (auth.present) {
+        *o++ = '/';
+        *o++ = '/';
+        o = put(o, auth.p, auth.len);
+    }
+    char *path = o;
+    o = put(o, p1.p, p1.len);
+    o = put(o, p2.p, p2.len);
+    o = path + remove_dots(path, static_cast<size_t>(o - path));
+    if (query.present) {
+        *o++ = '?';
+        o = put(o, query.p, query.len);
+    }
+    if (frag.present) {
+        *o++ = '#';
+        o = put(o, frag.p, frag.len);
+    }
+    *o = '\0';
+    const size_t len = static_cast<size_t>(o - buf);
+    if (buf != dst) {
+        const bool fits = len + 1 <= dst_size;
+        if (fits) memcpy(dst, buf, len + 1);
+        free(buf);
+        return fits ? 0 : -1;
+    }
+    return 0;
+}
+
+namespace {
+
+inline int hexval(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Next byte of a percent-decoded range: "%" with two hex digits inside the
+// range is one byte, anything else stands for itself.
+inline unsigned char pct_next(const char *s, size_t n, size_t &i) {
+    if (s[i] == '%' && n - i >= 3) {
+        const int h = hexval(static_cast<unsigned char>(s[i + 1]));
+        const int l = hexval(static_cast<unsigned char>(s[i + 2]));
+        if (h >= 0 && l >= 0) {
+            i += 3;
+            return static_cast<unsigned char>(h * 16 + l);
+        }
+    }
+    return static_cast<unsigned char>(s[i++]);
+}
+
+// Equality of two ranges after percent-decoding each, without copying.
+bool pct_equal(const char *a, size_t an, const char *b, size_t bn) {
+    size_t i = 0, j = 0;
+    while (i < an && j < bn)
+        if (pct_next(a, an, i) != pct_next(b, bn, j)) return false;
+    return i == an && j == bn;
+}
+
+// Two directory paths are the same folder when they have the same number of
+// "/"-separated pieces and each pair of pieces is equal once decoded, so
+// /a%20b/ and /a b/ name one folder while /a%2Fb/ and /a/b/ do not.
+bool same_folder(const char *a, size_t an, const char *b, size_t bn) {
+    if (an == bn && memcmp(a, b, an) == 0) return true;
+    size_t i = 0, j = 0;
+    for (;;) {
+        const char *sa = static_cast<const char *>(memchr(a + i, '/', an - i));
+        const char *sb = static_cast<const char *>(memchr(b + j, '/', bn - j));
+        const size_t ea = sa ? static_cast<size_t>(sa - a) : an;
+        const size_t eb = sb ? static_cast<size_t>(sb - b) : bn;
+        if (!pct_equal(a + i, ea - i, b + j, eb - j)) return false;
+        if (!sa || !sb) return !sa && !sb;
+        i = ea + 1;
+        j = eb + 1;
+    }
+}
+
+bool ci_same_part(const url_part &a, const url_part &b) {
+    if (a.len != b.len) return false;
+    for (size_t i = 0; i < a.len; ++i)
+        if (lower(static_cast<unsigned char>(a.p[i])) != lower(static_cast<unsigned char>(b.p[i]))) return false;
+    return true;
+}
+
+} // namespace
+
+int kldlp_child_name(const char *page_url, const char *link, char **name, int *folder) {
+    if (name) *name = nullptr;
+    if (folder) *folder = 0;
+    if (!folder || !page_url || !link || !name) return 0;
+    url_parts pg, ln;
+    uparse(page_url, &pg);
+    uparse(link, &ln);
+    if (!pg.scheme.present || !pg.authority.present || !ln.scheme.present || !ln.authority.present) return 0;
+    if (ln.query.present || ln.fragment.present) return 0;
+    if (!ci_same_part(pg.scheme, ln.scheme) || !ci_same_part(pg.authority, ln.authority)) return 0;
+
+    // The page's folder: its path up to and including the last "/".
+    const char *fp = "/";
+    size_t fn = 1;
+    {
+        size_t k = pg.path.len;
+        while (k > 0 && pg.path.p[k - 1] != '/') --k;
+        if (k) {
+            fp = pg.path.p;
+            fn = k;
+        }
+    }
+
+    size_t n = ln.path.len;
+    if (n == 0) return 0;
+    int is_dir = 0;
+    if (ln.path.p[n - 1] == '/') {
+        is_dir = 1;
+        --n;
+    }
+    size_t k = n;
+    while (k > 0 && ln.path.p[k - 1] != '/') --k;
+    if (k == n) return 0; // empty name segment
+    if (!same_folder(ln.path.p, k, fp, fn)) return 0;
+
+    size_t dlen = 0;
+    char *dec = pct_decode_n(ln.path.p + k, n - k, &dlen);
+    if (!dec) return -1;
+    if (!name_ok(dec, dlen)) {
+        free(dec);
+        return -1;
+    }
+    *name = dec;
+    *folder = is_dir;
+    return 1;
+}
+
+namespace {
+
+// Scratch storage for the common short link: heap only when it outgrows the
+// stack array.
+template <size_t N> struct scratch {
+    char local[N];
+    char *p = nullptr;
+    char *get(size_t n) {
+        p = n <= N ? local : static_cast<char *>(malloc(n));
+        return p;
+    }
+    void adopt(char *heap) { p = heap; }
+    ~scratch() {
+        if (p != local) free(p);
+    }
+};
+
+} // namespace
+
+int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, size_t size_len, const char *date,
+             size_t date_len) {
+    kldlp_result *r = c->res;
+    if (!href) return KLDLP_E_NOMEM; // as a failed decode: callers always pass a link
+    // Character references in the href. Links without "&" decode to
+    // themselves, so they are only copied (the resolver needs a NUL).
+    scratch<2048> ref;
+    int bad = 0;
+    if (memchr(href, '&', href_len)) {
+        char *d = kldlp_html_decode(href, href_len, &bad);
+        if (!d) return KLDLP_E_NOMEM;
+        ref.adopt(d);
+    } else {
+        char *d = ref.get(href_len + 1);
+        if (!d) return KLDLP_E_NOMEM;
+        if (href_len) memcpy(d, href, href_len);
+        d[href_len] = '\0';
+    }
+    const size_t abs_size = strlen(c->page_url) + strlen(ref.p) + 8;
+    scratch<2048> abs;
+    if (!abs.get(abs_size)) return KLDLP_E_NOMEM;
+    if (bad) {
+        r->rejected++;
+        return 0;
+    }
+    if (kldlp_resolve(c->page_url, ref.p, abs.p, abs_size) != 0) {
+        r->skipped++;
+        return 0;
+    }
+    char *name = nullptr;
+    int folder = 0;
+    const int cn = kldlp_child_name(c->page_url, abs.p, &name, &folder);
+    if (cn < 0) {
+        r->rejected++;
+        return 0;
+    }
+    if (cn == 0) {
+        r->skipped++;
+        return 0;
+    }
+
+    int64_t sz = -1;
+    // A NUL byte can never be part of a size, so such a text reads as -1
+    // whatever its references; otherwise the decoded text ends at its NUL.
+    if (size && !memchr(size, '\0', size_len)) {
+        if (memchr(size, '&', size_len)) {
+            char *d = kldlp_html_decode(size, size_len, nullptr);
+            if (!d) {
+                free(name);
+                return KLDLP_E_NOMEM;
+            }
+            sz = kldlp_parse_size(d, strlen(d));
+            free(d);
+        } else {
+            sz = kldlp_parse_size(size, size_len);
+        }
+    }
+    char *dt = nullptr;
+    if (date) {
+        dt = kldlp_html_decode(date, date_len, nullptr);
+        if (!dt) {
+            free(name);
+            return KLDLP_E_NOMEM;
+        }
+    }
+    return add_entry(c, name, folder, sz, dt);
+}

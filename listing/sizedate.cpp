@@ -1,0 +1,337 @@
+// Sizes and dates as listing pages print them for people: exact byte counts
+// with one consistent thousands separator, and a small set of date shapes.
+// Anything else reads as -1 rather than as an estimate.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "listing/internal.h"
+
+namespace {
+
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// Length of a thousands separator at p (n bytes left), or 0: space,
+// apostrophe, comma, full stop, U+00A0, U+066C, U+2009, U+2019, U+202F.
+inline size_t size_sep(const unsigned char *p, size_t n) {
+    const unsigned char c = p[0];
+    if (c == ' ' || c == '\'' || c == ',' || c == '.') return 1;
+    if (n >= 2 && ((c == 0xC2 && p[1] == 0xA0) || (c == 0xD9 && p[1] == 0xAC))) return 2;
+    if (n >= 3 && c == 0xE2 && p[1] == 0x80 && (p[2] == 0x89 || p[2] == 0x99 || p[2] == 0xAF)) return 3;
+    return 0;
+}
+
+} // namespace
+
+int64_t kldlp_parse_size(const char *s, size_t len) {
+    if (!s) return -1;
+    trim(&s, &len);
+    if (len == 0) return -1;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
+    const unsigned char *sep = nullptr; // the first separator; all others must match it
+    size_t seplen = 0;
+    size_t groups = 0;
+    uint64_t v = 0;
+    size_t i = 0;
+    for (;;) {
+        const size_t st = i;
+        while (i < len && is_digit(p[i])) {
+            if (v > (static_cast<uint64_t>(INT64_MAX) - (p[i] - '0')) / 10) return -1;
+            v = v * 10 + (p[i] - '0');
+            ++i;
+        }
+        const size_t nd = i - st;
+        if (nd == 0) return -1; // text starting with a separator, or a separator not followed by a digit
+        ++groups;
+        const bool last = i == len;
+        if (groups == 1) {
+            if (nd > (last ? 19u : 3u)) return -1;
+        } else if (last) {
+            if (nd != 3) return -1;
+        } else if (nd != 2 && nd != 3) {
+            return -1;
+        }
+        if (last) return static_cast<int64_t>(v);
+        const size_t k = size_sep(p + i, len - i);
+        if (!k) return -1;
+        if (!sep) {
+            sep = p + i;
+            seplen = k;
+        } else if (k != seplen || memcmp(sep, p + i, k) != 0) {
+            return -1;
+        }
+        i += k;
+    }
+}
+
+namespace {
+
+constexpr const char *k_mon[12] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr const char *k_mon_full[12] = {"january", "february", "march",     "april",   "may",      "june",
+                                        "july",    "august",   "september", "october", "november", "december"};
+
+// Morning/afternoon markers of Japanese, Chinese and Korean locales.
+struct marker {
+    unsigned char b[6];
+    int32_t ampm;
+};
+constexpr marker k_marker[] = {
+    {{0xE5, 0x8D, 0x88, 0xE5, 0x89, 0x8D}, 1}, // 午前
+    {{0xE5, 0x8D, 0x88, 0xE5, 0xBE, 0x8C}, 2}, // 午後
+    {{0xE4, 0xB8, 0x8A, 0xE5, 0x8D, 0x88}, 1}, // 上午
+    {{0xE4, 0xB8, 0x8B, 0xE5, 0x8D, 0x88}, 2}, // 下午
+    {{0xEC, 0x98, 0xA4, 0xEC, 0xA0, 0x84}, 1}, // 오전
+    {{0xEC, 0x98, 0xA4, 0xED, 0x9B, 0x84}, 2}, // 오후
+};
+
+constexpr int k_mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+inline bool is_alpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+inline bool word_is(const char *w, size_t n, const char *text) { return ci_eqn(w, n, text) != 0; }
+
+inline bool leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+// Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar.
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// A numeric day/month date (dd?mm?yyyy or mm?dd?yyyy) that only the page-wide
+// order can read.
+inline bool day_month_shape(const date_shape_t &sh) {
+    return sh.ok && sh.month == 0 && sh.n >= 3 && sh.ndig[0] <= 2 && sh.ndig[1] <= 2 && sh.ndig[2] == 4;
+}
+
+} // namespace
+
+void date_shape(const char *s, size_t len, date_shape_t *out) {
+    date_shape_t sh{};
+    *out = sh;
+    if (!s) return;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
+    int after_space = 1;
+    size_t i = 0;
+    while (i < len) {
+        const unsigned char c = p[i];
+        if (is_digit(c)) {
+            if (sh.n == 8) return;
+            const size_t st = i;
+            int32_t v = 0;
+            while (i < len && is_digit(p[i])) {
+                if (i - st == 9) return; // more than 9 digits
+                v = v * 10 + (p[i] - '0');
+                ++i;
+            }
+            sh.nums[sh.n] = v;
+            sh.ndig[sh.n] = static_cast<int32_t>(i - st);
+            sh.n++;
+            after_space = 0;
+            continue;
+        }
+        if (c == '+' || c == '-') {
+            // A numeric zone offset ("+0100", "-05:00") stands apart after the time.
+            if (after_space && sh.n > 4 && len - i >= 3 && is_digit(p[i + 1]) && is_digit(p[i + 2])) {
+                const int hh = (p[i + 1] - '0') * 10 + (p[i + 2] - '0');
+                int mm = 0;
+                i += 3;
+                if (i < len && p[i] == ':') ++i;
+                if (len - i >= 2 && is_digit(p[i]) && is_digit(p[i + 1])) {
+                    mm = (p[i] - '0') * 10 + (p[i + 1] - '0');
+                    i += 2;
+                }
+                if (hh > 14 || mm > 59 || sh.tz) return;
+                sh.tz = 1;
+                sh.tz_min = (c == '-' ? -1 : 1) * (hh * 60 + mm);
+                after_space = 1;
+                continue;
+            }
+            if (c == '+') return;
+        }
+        if (is_html_space(c)) {
+            ++i;
+            after_space = 1;
+            continue;
+        }
+        if (c == 0xC2 && len - i >= 2 && p[i + 1] == 0xA0) {
+            i += 2;
+            after_space = 1;
+            continue;
+        }
+        if (c == 0xE2 && len - i >= 3 && p[i + 1] == 0x80 && (p[i + 2] == 0xAF || p[i + 2] == 0x89)) {
+            i += 3;
+            after_space = 1;
+            continue;
+        }
+        if (c == ',' || c == '-' || c == '.' || c == '/' || c == ':') {
+            if (sh.n == 1 && sh.sep == 0 && c != ':' && c != ',') sh.sep = c;
+            ++i;
+            after_space = 0;
+            continue;
+        }
+        if (is_alpha(c)) {
+            const size_t st = i;
+            while (i < len && (is_alpha(p[i]) || p[i] == '.')) ++i;
+            size_t wn = i - st;
+            while (wn && s[st + wn - 1] == '.') --wn; // "a.m." and "Jan." match as "a.m" and "jan"
+            const char *w = s + st;
+            if (word_is(w, wn, "am") || word_is(w, wn, "a.m") || word_is(w, wn, "pm") || word_is(w, wn, "p.m")) {
+                if (sh.ampm) return;
+                sh.ampm = (w[0] == 'a' || w[0] == 'A') ? 1 : 2;
+            } else if (word_is(w, wn, "utc") || word_is(w, wn, "gmt") || word_is(w, wn, "z")) {
+                if (sh.tz) return;
+                sh.tz = 1;
+                sh.tz_min = 0;
+            } else if (sh.n == 3 && word_is(w, wn, "t")) {
+                // ISO 8601 date-time separator
+            } else {
+                int32_t m = 0;
+                for (int k = 0; k < 12 && !m; ++k)
+                    if (word_is(w, wn, k_mon[k]) || word_is(w, wn, k_mon_full[k])) m = k + 1;
+                if (!m || sh.month) return; // weekday names and other words are not read
+                sh.month = m;
+                if (sh.n == 1 && sh.sep == 0 && st > 0 && (p[st - 1] == '-' || p[st - 1] == '/' || p[st - 1] == ' '))
+                    sh.sep = p[st - 1];
+            }
+            after_space = 0;
+            continue;
+        }
+        if (len - i >= 6) {
+            const marker *hit = nullptr;
+            for (const marker &mk : k_marker)
+                if (memcmp(p + i, mk.b, 6) == 0) {
+                    hit = &mk;
+                    break;
+                }
+            if (hit) {
+                if (sh.ampm) return;
+                sh.ampm = hit->ampm;
+                i += 6;
+                after_space = 1;
+                continue;
+            }
+        }
+        return;
+    }
+    sh.ok = 1;
+    *out = sh;
+}
+
+int64_t date_from_shape(const date_shape_t *sh, int32_t order) {
+    if (!sh || !sh->ok) return -1;
+    int64_t y, m, d;
+    int32_t used;
+    if (sh->month) {
+        if (sh->n < 2) return -1;
+        if (sh->ndig[0] == 4 && sh->ndig[1] <= 2) {
+            y = sh->nums[0];
+            d = sh->nums[1];
+        } else if (sh->ndig[0] <= 2 && sh->ndig[1] == 4) {
+            d = sh->nums[0];
+            y = sh->nums[1];
+        } else {
+            return -1;
+        }
+        m = sh->month;
+        used = 2;
+    } else {
+        if (sh->n < 3) return -1;
+        if (sh->ndig[0] == 4 && sh->ndig[1] <= 2 && sh->ndig[2] <= 2) {
+            y = sh->nums[0];
+            m = sh->nums[1];
+            d = sh->nums[2];
+        } else if (sh->ndig[0] <= 2 && sh->ndig[1] <= 2 && sh->ndig[2] == 4) {
+            y = sh->nums[2];
+            if (order == KLDLP_ORDER_DMY) {
+                d = sh->nums[0];
+                m = sh->nums[1];
+            } else if (order == KLDLP_ORDER_MDY) {
+                m = sh->nums[0];
+                d = sh->nums[1];
+            } else {
+                return -1;
+            }
+        } else {
+            return -1;
+        }
+        used = 3;
+    }
+    const int32_t rest = sh->n - used;
+    int64_t hh = 0, mi = 0, ss = 0;
+    if (rest == 0) {
+        if (sh->ampm) return -1; // "PM" with no time
+    } else if (rest == 2 || rest == 3) {
+        if (sh->ndig[used] > 2 || sh->ndig[used + 1] != 2) return -1;
+        hh = sh->nums[used];
+        mi = sh->nums[used + 1];
+        if (rest == 3) {
+            if (sh->ndig[used + 2] != 2) return -1;
+            ss = sh->nums[used + 2];
+        }
+        if (sh->ampm) {
+            if (hh < 1 || hh > 12) return -1;
+            if (hh == 12 && sh->ampm == 1) hh = 0;
+            else if (hh != 12 && sh->ampm == 2) hh += 12;
+        }
+    } else {
+        return -1;
+    }
+    if (y < 1970 || y > 9999 || m < 1 || m > 12) return -1;
+    const int mlen = k_mdays[m - 1] + (m == 2 && leap(y) ? 1 : 0);
+    if (d < 1 || d > mlen || hh > 23 || mi > 59 || ss > 59) return -1;
+    int64_t secs = days_from_civil(y, m, d) * 86400 + hh * 3600 + mi * 60 + ss;
+    if (sh->tz) secs -= static_cast<int64_t>(sh->tz_min) * 60;
+    if (secs < 0) return -1;
+    return secs * 1000;
+}
+
+int64_t kldlp_parse_date(const char *s, size_t len, int32_t order) {
+    if (!s) return -1;
+    date_shape_t sh;
+    date_shape(s, len, &sh);
+    return date_from_shape(&sh, order);
+}
+
+// One listing never mixes day-first and month-first readings: the numeric
+// dates of the whole page are read in the order that its unambiguous ones
+// (a day above 12, or the "-" and "." separators of day-first locales) support.
+void decide_dates(kldlp_ctx *c) {
+    kldlp_result *r = c->res;
+    r->date_order = KLDLP_ORDER_NONE;
+    r->date_hinted = 0;
+    if (r->count == 0 || !c->dates) return;
+    bool read = false, ambiguous = false, day_first = false, month_first = false;
+    for (uint64_t i = 0; i < r->count; ++i) {
+        const char *t = c->dates[i];
+        if (!t) continue;
+        date_shape_t sh;
+        date_shape(t, strlen(t), &sh);
+        if (!sh.ok) continue;
+        read = true;
+        if (!day_month_shape(sh)) continue;
+        ambiguous = true;
+        if (sh.nums[0] >= 13 || sh.sep == '-' || sh.sep == '.') day_first = true;
+        if (sh.nums[1] >= 13) month_first = true;
+    }
+    int32_t order;
+    if (!ambiguous) order = read ? KLDLP_ORDER_YMD : KLDLP_ORDER_NONE;
+    else if (day_first && !month_first) order = KLDLP_ORDER_DMY;
+    else if (month_first && !day_first) order = KLDLP_ORDER_MDY;
+    else if (day_first && month_first) order = KLDLP_ORDER_AMBIGUOUS;
+    else if (c->lim && (c->lim->date_order == KLDLP_ORDER_DMY || c->lim->date_order == KLDLP_ORDER_MDY)) {
+        order = c->lim->date_order;
+        r->date_hinted = 1;
+    } else {
+        order = KLDLP_ORDER_AMBIGUOUS;
+    }
+    r->date_order = order;
+    for (uint64_t i = 0; i < r->count; ++i) {
+        const char *t = c->dates[i];
+        if (t) r->items[i].mtime_ms = kldlp_parse_date(t, strlen(t), order);
+    }
+}

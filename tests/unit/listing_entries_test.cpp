@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "listing/internal.h"
+
+namespace {
+
+char *heap(const std::string &s) {
+    char *p = static_cast<char *>(malloc(s.size() + 1));
+    memcpy(p, s.data(), s.size());
+    p[s.size()] = '\0';
+    return p;
+}
+
+// A parse context built by hand, as kldlp_parse would set it up.
+struct table {
+    kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
+    kldlp_result res{};
+    kldlp_ctx c{};
+    table() {
+        c.lim = &lim;
+        c.page_url = "http://h/music/";
+        c.res = &res;
+    }
+    ~table() {
+        ctx_release(&c);
+        kldlp_free(&res);
+    }
+    int add(const std::string &name, int folder = 0, int64_t size = -1, const char *date = nullptr) {
+        return add_entry(&c, heap(name), folder, size, date ? heap(date) : nullptr);
+    }
+};
+
+TEST(ListingUtf8, WellFormedness) {
+    struct row {
+        std::string bytes;
+        int ok;
+    } rows[] = {
+        {"", 1},
+        {"plain ascii", 1},
+        {std::string("a\0b", 3), 1},
+        {"\xC3\xA9", 1},
+        {"\xF0\x9F\x98\x80", 1},
+        {"\xEF\xBF\xBF", 1},
+        {"\xF4\x8F\xBF\xBF", 1},
+        {"\x80", 0},
+        {"\xE2\x82", 0},
+        {"\xC2", 0},
+        {"\xE2\x82\x41", 0},
+        {"\xC0\x80", 0},
+        {"\xC1\xBF", 0},
+        {"\xE0\x9F\xBF", 0},
+        {"\xF0\x8F\xBF\xBF", 0},
+        {"\xED\xA0\x80", 0},
+        {"\xED\xBF\xBF", 0},
+        {"\xF4\x90\x80\x80", 0},
+        {"\xF8\x88\x80\x80\x80", 0},
+        {"\xFF", 0},
+        {"ok\xC3", 0},
+    };
+    for (const row &r : rows) {
+        char *p = static_cast<char *>(malloc(r.bytes.size() ? r.bytes.size() : 1));
+        memcpy(p, r.bytes.data(), r.bytes.size());
+        EXPECT_EQ(kldlp_utf8_valid(p, r.bytes.size()), r.ok) << "row " << testing::PrintToString(r.bytes);
+        free(p);
+    }
+}
+
+TEST(ListingNames, NameRules) {
+    struct row {
+        std::string name;
+        int ok;
+    } rows[] = {
+        {"", 0},           {".", 0},       {"..", 0},          {"...", 1},         {".hidden", 1},
+        {"a b", 1},        {"a\\b", 1},    {"a\x1f", 0},       {"a\x7f", 0},       {"a/b", 0},
+        {"\t", 0},         {std::string("a\0b", 3), 0},        {"\xC3\xA9t\xC3\xA9", 1},
+        {"\xC0\x80", 0},   {"\xED\xA0\x80", 0},                {"\xF4\x90\x80\x80", 0},
+        {"x\xFF", 0},      {"..x", 1},     {"x..", 1},
+    };
+    for (const row &r : rows) {
+        char *p = static_cast<char *>(malloc(r.name.size() ? r.name.size() : 1));
+        memcpy(p, r.name.data(), r.name.size());
+        EXPECT_EQ(name_ok(p, r.name.size()), r.ok) << "row " << testing::PrintToString(r.name);
+        free(p);
+    }
+}
+
+TEST(ListingEntries, FirstOfSameNameWinsWhateverItsKind) {
+    table t;
+    ASSERT_EQ(t.add("Music", 1, 500), 0);
+    ASSERT_EQ(t.add("Music", 0, 10), 0);
+    ASSERT_EQ(t.add("song.mp3", 0, 7), 0);
+    ASSERT_EQ(t.add("song.mp3", 1), 0);
+    ASSERT_EQ(t.add("Song.mp3", 0, 8), 0); // names compare case-sensitively
+    ASSERT_EQ(t.res.count, 3u);
+    EXPECT_EQ(t.res.rejected, 2u);
+    EXPECT_STREQ(t.res.items[0].name, "Music");
+    EXPECT_EQ(t.res.items[0].folder, 1);
+    EXPECT_EQ(t.res.items[0].size, -1); // folders never carry a size
+    EXPECT_EQ(t.res.items[0].mtime_ms, -1);
+    EXPECT_EQ(t.res.items[1].folder, 0);
+    EXPECT_EQ(t.res.items[1].size, 7);
+    EXPECT_STREQ(t.res.items[2].name, "Song.mp3");
+}
+
+TEST(ListingEntries, FolderFlagIsNormalised) {
+    table t;
+    ASSERT_EQ(t.add("d", 42), 0);
+    EXPECT_EQ(t.res.items[0].folder, 1);
+}
+
+TEST(ListingEntries, RefusedNamesCountAsRejectedAndFreeTheirDates) {
+    table t;
+    EXPECT_EQ(add_entry(&t.c, nullptr, 0, 1, heap("2024-01-01")), 0);
+    EXPECT_EQ(t.add("..", 1, -1, "2024-01-01"), 0);
+    EXPECT_EQ(t.add("a/b", 0, 1, "x"), 0);
+    EXPECT_EQ(t.add("bad\x7f"), 0);
+    EXPECT_EQ(t.res.count, 0u);
+    EXPECT_EQ(t.res.rejected, 4u);
+}
+
+TEST(ListingEntries, NameLengthLimitIsInclusive) {
+    table t;
+    t.lim.max_name = 8;
+    EXPECT_EQ(t.add("12345678"), 0);
+    EXPECT_EQ(t.add("123456789"), 0);
+    EXPECT_EQ(t.res.count, 1u);
+    EXPECT_EQ(t.res.rejected, 1u);
+}
+
+TEST(ListingEntries, EntryLimitFailsOnOneDistinctEntryTooMany) {
+    table t;
+    t.lim.max_entries = 3;
+    EXPECT_EQ(t.add("a"), 0);
+    EXPECT_EQ(t.add("b"), 0);
+    EXPECT_EQ(t.add("a"), 0); // a repeat is no new entry
+    EXPECT_EQ(t.add("c", 0, -1, "2024-01-01"), 0);
+    EXPECT_EQ(t.add("c"), 0); // duplicates are still only rejected at the limit
+    EXPECT_EQ(t.add("d", 0, -1, "2024-01-01"), KLDLP_E_TOO_MANY);
+    EXPECT_EQ(t.res.count, 3u);
+    EXPECT_EQ(t.res.rejected, 2u);
+    EXPECT_STREQ(t.c.dates[2], "2024-01-01");
+}
+
+TEST(ListingEntries, LargeTableKeepsOrderIndexAndDates) {
+    table t;
+    const int n = 20000;
+    for (int i = 0; i < n; ++i) {
+        std::string nm = "file" + std::to_string(i);
+        ASSERT_EQ(t.add(nm, i % 3 == 0, i, (i % 2) ? "2024-01-01" : nullptr), 0);
+        if (i % 5 == 0) {
+            ASSERT_EQ(t.add("file" + std::to_string(i / 2)), 0); // an earlier name again
+        }
+        // Invariants of the index and the storage after every insertion.
+        ASSERT_EQ(t.c.slots & (t.c.slots - 1), 0u);
+        ASSERT_GE(t.c.slots, 2 * t.res.count);
+        ASSERT_GE(t.res.capacity, t.res.count);
+    }
+    ASSERT_EQ(t.res.count, static_cast<uint64_t>(n));
+    EXPECT_EQ(t.res.rejected, static_cast<uint64_t>((n + 4) / 5));
+    EXPECT_EQ(t.res.capacity, 32u << 10); // 32 doubling up to 32768
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(std::string(t.res.items[i].name), "file" + std::to_string(i));
+        ASSERT_EQ(t.res.items[i].folder, i % 3 == 0 ? 1 : 0);
+        ASSERT_EQ(t.res.items[i].size, i % 3 == 0 ? -1 : i);
+        ASSERT_EQ(t.c.dates[i] != nullptr, i % 2 == 1);
+    }
+}
+
+TEST(ListingEntries, IndexStartsAt256Slots) {
+    table t;
+    ASSERT_EQ(t.add("x"), 0);
+    EXPECT_EQ(t.c.slots, 256u);
+    EXPECT_EQ(t.res.capacity, 32u);
+    for (int i = 0; i < 127; ++i) ASSERT_EQ(t.add("n" + std::to_string(i)), 0);
+    EXPECT_EQ(t.c.slots, 256u); // 127 entries: 256 >= 2 * 127 + 2
+    ASSERT_EQ(t.add("last"), 0);
+    EXPECT_EQ(t.c.slots, 512u);
+}
+
+TEST(ListingResult, FreeZeroesAndIsIdempotent) {
+    kldlp_result z{};
+    kldlp_free(&z);
+    kldlp_free(nullptr);
+    table t;
+    t.add("a");
+    t.res.dialect = KLDLP_DIALECT_NGINX;
+    t.res.variant = KLDLP_VARIANT_PRE;
+    t.res.index_of = heap("/x/");
+    ctx_release(&t.c);
+    EXPECT_EQ(t.c.dates, nullptr);
+    EXPECT_EQ(t.c.index, nullptr);
+    kldlp_free(&t.res);
+    kldlp_result zero{};
+    EXPECT_EQ(memcmp(&t.res, &zero, sizeof zero), 0);
+    kldlp_free(&t.res);
+}
+
+TEST(ListingResult, DialectAndVariantNames) {
+    EXPECT_STREQ(kldlp_dialect_name(0), "unknown");
+    EXPECT_STREQ(kldlp_dialect_name(1), "aspnet");
+    EXPECT_STREQ(kldlp_dialect_name(2), "nginx");
+    EXPECT_STREQ(kldlp_dialect_name(3), "apache");
+    EXPECT_STREQ(kldlp_dialect_name(7), "unknown");
+    EXPECT_STREQ(kldlp_dialect_name(-1), "unknown");
+    EXPECT_STREQ(kldlp_variant_name(0), "none");
+    EXPECT_STREQ(kldlp_variant_name(1), "table");
+    EXPECT_STREQ(kldlp_variant_name(2), "pre");
+    EXPECT_STREQ(kldlp_variant_name(3), "list");
+    EXPECT_STREQ(kldlp_variant_name(4), "none");
+}
+
+} // namespace
