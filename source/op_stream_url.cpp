@@ -1,8 +1,164 @@
-// Placeholder until the stream URL operation lands.
+// Stream URL: the URL the host fetches to play a listed file, and the Basic
+// authorization header to send with it when the root carries credentials.
+// No network I/O: the transport is ignored.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <yyjson.h>
+
+#include "klaspnet/klaspnet.h"
+#include "source/buf.h"
+#include "source/cfg.h"
 #include "source/frame.h"
 #include "source/ops.h"
+#include "source/url.h"
 
-int32_t h_stream_url(const velkaron_io *, const char *, const char *, char *dst, int32_t dst_len)
+namespace {
+
+const char k_no_path[] = "entry has no \"path\" string";
+const char k_not_file[] = "entry path is not a file path (empty, ., .. or control characters)";
+
+// "Basic " and the Base64 of user ":" password (RFC 7617), or null when
+// memory runs out. Every intermediate text is cleared before it is freed;
+// the caller wipes the result.
+char *basic_header(const char *user, const char *pass)
 {
-    return fail(dst, dst_len, KLASPNET_E_UNSUPPORTED, "stream_url is not available yet");
+    size_t nu = std::strlen(user), np = std::strlen(pass);
+    // Sized once: a buffer that grew by realloc could leave a copy of the
+    // user name behind in the block it moved from.
+    char *pair = static_cast<char *>(std::malloc(nu + np + 2));
+    if (!pair)
+        return nullptr;
+    std::memcpy(pair, user, nu);
+    pair[nu] = ':';
+    std::memcpy(pair + nu + 1, pass, np + 1);
+    char *b64 = klaspnet_base64(pair);
+    klaspnet_wipe(pair, nu + np + 2);
+    std::free(pair);
+    if (!b64)
+        return nullptr;
+    size_t nb = std::strlen(b64);
+    char *hdr = static_cast<char *>(std::malloc(6 + nb + 1));
+    if (hdr) {
+        std::memcpy(hdr, "Basic ", 6);
+        std::memcpy(hdr + 6, b64, nb + 1);
+    }
+    klaspnet_free_secret(b64);
+    return hdr;
+}
+
+// The published summary of an answer: its URL and whether it carries a
+// header, never the header itself. "{}" when it cannot be built.
+char *summary_of(const char *answer)
+{
+    char *out = nullptr;
+    const yyjson_alc *alc = klaspnet_wipe_alc(); // the parsed answer holds the header
+    yyjson_doc *in = yyjson_read_opts(const_cast<char *>(answer), std::strlen(answer), 0, alc, nullptr);
+    yyjson_val *a = yyjson_doc_get_root(in);
+    yyjson_mut_doc *doc = yyjson_is_obj(a) ? yyjson_mut_doc_new(nullptr) : nullptr;
+    yyjson_mut_val *o = doc ? yyjson_mut_obj(doc) : nullptr;
+    if (o) {
+        yyjson_mut_doc_set_root(doc, o);
+        yyjson_val *url = yyjson_obj_get(a, "url");
+        bool ok = yyjson_mut_obj_add_str(doc, o, "op", "stream_url") && yyjson_mut_obj_add_int(doc, o, "code", 0);
+        if (ok && yyjson_is_str(url))
+            ok = yyjson_mut_obj_add_strncpy(doc, o, "url", yyjson_get_str(url), yyjson_get_len(url));
+        if (ok)
+            ok = yyjson_mut_obj_add_bool(doc, o, "auth_header", yyjson_obj_get(a, "headers") != nullptr);
+        if (ok)
+            out = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+    }
+    yyjson_mut_doc_free(doc);
+    yyjson_doc_free(in);
+    return out;
+}
+
+} // namespace
+
+int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char *entry_json, char *dst,
+                     int32_t dst_len)
+{
+    char msg[256];
+    klaspnet_cfg cfg;
+    if (load_cfg(settings_json, &cfg) != 0) {
+        klaspnet_root_free(&cfg.root);
+        std::snprintf(msg, sizeof msg, "%s", cfg.msg);
+        return fail(dst, dst_len, KLASPNET_E_INVALID, msg);
+    }
+
+    int code = 0;
+    const char *why = nullptr;
+    klaspnet_buf path{};
+    klaspnet_buf url{};
+    yyjson_doc *entry = entry_json ? yyjson_read_opts(const_cast<char *>(entry_json), std::strlen(entry_json), 0,
+                                                      nullptr, nullptr)
+                                   : nullptr;
+    yyjson_val *eo = yyjson_doc_get_root(entry);
+    if (!yyjson_is_obj(eo)) {
+        code = KLASPNET_E_INVALID;
+        why = "entry is not a JSON object";
+    } else if (yyjson_obj_size(eo) == 0) {
+        code = KLASPNET_E_INVALID;
+        why = k_no_path;
+    } else {
+        yyjson_val *p = yyjson_obj_getn(eo, "path", 4);
+        yyjson_val *folder = yyjson_obj_getn(eo, "folder", 6);
+        if (!yyjson_is_str(p)) {
+            code = KLASPNET_E_INVALID;
+            why = k_no_path;
+        } else if (yyjson_is_true(folder)) {
+            code = KLASPNET_E_NOT_FOUND;
+            why = "entry is a folder: a folder has no stream URL";
+        } else if (std::strlen(yyjson_get_str(p)) != yyjson_get_len(p) || // a \u0000 is a control byte too
+                   klaspnet_path_norm(yyjson_get_str(p), &path) != 0 || path.len == 0) {
+            code = KLASPNET_E_NOT_FOUND;
+            why = k_not_file;
+        }
+    }
+    yyjson_doc_free(entry); // the normal path is a copy
+    if (!why && klaspnet_path_url(cfg.root.url, path.data, 0, &url) != 0) {
+        code = KLASPNET_E_INVALID;
+        why = "file URL longer than 8192 bytes";
+    }
+    if (why) {
+        klaspnet_buf_free(&url);
+        klaspnet_buf_free(&path);
+        klaspnet_root_free(&cfg.root);
+        std::snprintf(msg, sizeof msg, "%s", why);
+        return fail(dst, dst_len, code, msg);
+    }
+
+    // The answer may carry the authorization header, so its document and
+    // the written text clear their memory when released.
+    const yyjson_alc *alc = klaspnet_wipe_alc();
+    char *answer = nullptr;
+    if (yyjson_mut_doc *doc = yyjson_mut_doc_new(alc)) {
+        yyjson_mut_val *o = yyjson_mut_obj(doc);
+        if (o && yyjson_mut_obj_add_strncpy(doc, o, "url", url.data, url.len)) {
+            yyjson_mut_doc_set_root(doc, o);
+            // An empty user name (http://@h/) still asks for the header.
+            if (cfg.root.user) {
+                if (char *hdr = basic_header(cfg.root.user, cfg.root.pass)) {
+                    yyjson_mut_val *h = yyjson_mut_obj(doc);
+                    if (h && yyjson_mut_obj_add_strcpy(doc, h, "Authorization", hdr))
+                        yyjson_mut_obj_add_val(doc, o, "headers", h);
+                    klaspnet_free_secret(hdr);
+                }
+            }
+            answer = yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr);
+        }
+        yyjson_mut_doc_free(doc);
+    }
+    klaspnet_buf_free(&url);
+    klaspnet_buf_free(&path);
+    klaspnet_root_free(&cfg.root); // wipes the password
+    if (!answer)
+        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+
+    char *summary = summary_of(answer);
+    int rc = done(dst, dst_len, answer, summary ? summary : "{}");
+    std::free(summary);
+    alc->free(alc->ctx, answer); // cleared: it is the header's last copy held by the library
+    return rc;
 }

@@ -17,6 +17,9 @@ struct klaspnet_root {
 
 // 0, or -1 with the reason in msg (cut to msg_size - 1 bytes).
 int klaspnet_root_parse(const char *url, klaspnet_root *root, char *msg, size_t msg_size);
+// The same for a text of len bytes that may hold NUL bytes (a JSON string
+// can): a NUL is a control character, not the end of the URL.
+int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char *msg, size_t msg_size);
 // Frees the three texts (the password wiped first) and nulls them; null does nothing.
 void klaspnet_root_free(klaspnet_root *root);
 
