@@ -1,8 +1,86 @@
-// Placeholder until the parse operation lands.
+// The parse operation: a listing page the host already holds, turned into the
+// listing JSON without any network access, transport or settings.
+#include <yyjson.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "listing/kldlp.h"
 #include "source/frame.h"
 #include "source/ops.h"
 
-int32_t klaspnet_parse_page(const char *, const char *, char *dst, int32_t dst_len)
+namespace {
+
+const char *order_text(int32_t order)
 {
-    return fail(dst, dst_len, KLASPNET_E_UNSUPPORTED, "parse is not available yet");
+    switch (order) {
+    case KLDLP_ORDER_YMD: return "ymd";
+    case KLDLP_ORDER_DMY: return "dmy";
+    case KLDLP_ORDER_MDY: return "mdy";
+    case KLDLP_ORDER_AMBIGUOUS: return "ambiguous";
+    default: return "none";
+    }
+}
+
+int parse_failure(char *dst, int32_t dst_len, int rc)
+{
+    switch (rc) {
+    case KLDLP_E_ARG: return fail(dst, dst_len, KLASPNET_E_INVALID, "page_url is not an absolute http(s) URL");
+    case KLDLP_E_NOT_LISTING: return fail(dst, dst_len, KLASPNET_E_FAILED, "not a directory index");
+    case KLDLP_E_TOO_LARGE: return fail(dst, dst_len, KLASPNET_E_FAILED, "page too large");
+    // The host only ever sees the default limit here: no options are passed.
+    case KLDLP_E_TOO_MANY: return fail(dst, dst_len, KLASPNET_E_FAILED, "more than 100000 entries");
+    default: return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    }
+}
+
+// Serialise the result; null when memory ran out. Additions are not checked
+// one by one: a key or item that cannot be allocated is left out, and only a
+// document that cannot be written at all is a failure.
+char *to_json(const kldlp_result &r)
+{
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
+    if (!doc) return nullptr;
+    yyjson_mut_val *root = yyjson_mut_obj(doc);
+    yyjson_mut_val *items = yyjson_mut_arr(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    yyjson_mut_obj_add_str(doc, root, "op", "parse");
+    yyjson_mut_obj_add_str(doc, root, "dialect", kldlp_dialect_name(r.dialect));
+    yyjson_mut_obj_add_str(doc, root, "variant", kldlp_variant_name(r.variant));
+    yyjson_mut_obj_add_str(doc, root, "date_order", order_text(r.date_order));
+    yyjson_mut_obj_add_int(doc, root, "count", static_cast<int64_t>(r.count));
+    yyjson_mut_obj_add_int(doc, root, "rejected", static_cast<int64_t>(r.rejected));
+    yyjson_mut_obj_add_int(doc, root, "skipped", static_cast<int64_t>(r.skipped));
+    for (uint64_t i = 0; i < r.count; i++) {
+        const kldlp_entry &e = r.items[i];
+        yyjson_mut_val *o = yyjson_mut_obj(doc);
+        yyjson_mut_obj_add_strcpy(doc, o, "name", e.name);
+        yyjson_mut_obj_add_bool(doc, o, "folder", e.folder != 0);
+        yyjson_mut_obj_add_int(doc, o, "size", e.size);
+        yyjson_mut_obj_add_int(doc, o, "mtime_ms", e.mtime_ms);
+        yyjson_mut_arr_append(items, o);
+    }
+    yyjson_mut_obj_add_val(doc, root, "items", items);
+    char *json = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+    yyjson_mut_doc_free(doc);
+    return json;
+}
+
+} // namespace
+
+int32_t klaspnet_parse_page(const char *html, const char *page_url, char *dst, int32_t dst_len)
+{
+    if (!html || !page_url) return fail(dst, dst_len, KLASPNET_E_INVALID, "html and page_url are required");
+    kldlp_result r;
+    const int rc = kldlp_parse(html, strlen(html), page_url, nullptr, &r);
+    if (rc != KLDLP_OK) {
+        kldlp_free(&r);
+        return parse_failure(dst, dst_len, rc);
+    }
+    char *json = to_json(r);
+    kldlp_free(&r);
+    if (!json) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    const int out = done(dst, dst_len, json, nullptr);
+    free(json);
+    return out;
 }

@@ -1,0 +1,110 @@
+// Small helpers shared by the extraction passes: tag-name tests and capped
+// text collection that avoids copying page bytes when it can.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <initializer_list>
+#include <string_view>
+
+#include "listing/internal.h"
+
+// A tag name of the page equals a lower-case literal under ASCII case folding.
+template <size_t N>
+inline bool tag_is(const html_tok &t, const char (&name)[N])
+{
+    if (t.len != N - 1) return false;
+    for (size_t i = 0; i + 1 < N; i++) {
+        unsigned char c = static_cast<unsigned char>(t.text[i]);
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
+        if (c != static_cast<unsigned char>(name[i])) return false;
+    }
+    return true;
+}
+
+// Which of the given lower-case class names the tag's class attribute holds
+// as a token (ASCII case folding): bit i for the i-th name. One look-up of
+// the attribute serves every name, where a row or cell is classified by
+// several of them.
+inline unsigned class_bits(const char *attrs, size_t attrs_len, std::initializer_list<std::string_view> names)
+{
+    const char *v;
+    size_t n;
+    if (!get_attr(attrs, attrs_len, "class", &v, &n)) return 0;
+    unsigned bits = 0;
+    size_t i = 0;
+    while (i < n) {
+        while (i < n && is_html_space(static_cast<unsigned char>(v[i]))) i++;
+        const size_t start = i;
+        while (i < n && !is_html_space(static_cast<unsigned char>(v[i]))) i++;
+        const size_t len = i - start;
+        unsigned bit = 1;
+        for (std::string_view name : names) {
+            if (len == name.size()) {
+                size_t k = 0;
+                for (; k < len; k++) {
+                    unsigned char c = static_cast<unsigned char>(v[start + k]);
+                    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
+                    if (c != static_cast<unsigned char>(name[k])) break;
+                }
+                if (k == len) bits |= bit;
+            }
+            bit <<= 1;
+        }
+    }
+    return bits;
+}
+
+// Text gathered from one or more runs of the page, never longer than a cap.
+// The page outlives every pass, so while the text is a single run it is only
+// a view into the page; a second run copies it into a builder that is reused
+// from row to row (no allocation per entry once the builder has grown).
+struct ctext {
+    const char *p;
+    size_t n;
+    sbuf b;
+    bool own;
+};
+
+inline void ct_reset(ctext *t)
+{
+    t->p = nullptr;
+    t->n = 0;
+    t->own = false;
+    t->b.len = 0;
+    if (t->b.data) t->b.data[0] = '\0';
+}
+
+inline void ct_free(ctext *t)
+{
+    sb_free(&t->b);
+    t->p = nullptr;
+    t->n = 0;
+    t->own = false;
+}
+
+// Append at most what keeps the text within cap bytes. Sets *cut when bytes
+// had to be dropped. 0, or -1 when memory ran out.
+[[nodiscard]] inline int ct_add(ctext *t, const char *s, size_t n, size_t cap, bool *cut)
+{
+    const size_t room = t->n < cap ? cap - t->n : 0;
+    if (n > room) {
+        n = room;
+        if (cut) *cut = true;
+    }
+    if (n == 0) return 0;
+    if (!t->own && t->n == 0) {
+        t->p = s;
+        t->n = n;
+        return 0;
+    }
+    if (!t->own) {
+        t->b.len = 0;
+        if (sb_add(&t->b, t->p, t->n)) return -1;
+        t->own = true;
+    }
+    if (sb_add(&t->b, s, n)) return -1;
+    t->p = t->b.data;
+    t->n = t->b.len;
+    return 0;
+}

@@ -1,0 +1,308 @@
+// Table listings: ASP.NET Core directory browsing and Apache FancyIndexing
+// with HTMLTable.
+//
+// ASP.NET Core marks every row and cell by class:
+//   <tr class="file"><td class="name"><a href="./a.mp3">a.mp3</a></td>
+//   <td class="length">1,234</td><td class="modified">6/10/2019 2:09:05 PM &#x2B;00:00</td></tr>
+// Its hrefs are only HTML-encoded, never percent-encoded, so the name is the
+// link's text.
+//
+// Apache writes plain rows; its header row names the columns, through sort
+// links (?C=N;O=D, ?C=M;O=A, ?C=S;O=A) or, with SuppressColumnSorting, through
+// the header texts (Name, Last modified, Size). The name comes from the href.
+#include <cstdlib>
+#include <cstring>
+
+#include "listing/collect.h"
+#include "listing/internal.h"
+
+namespace {
+
+// No size, date or cell a server writes comes near this; a hostile page
+// cannot make one row grow beyond it.
+constexpr size_t k_cell_cap = 4096;
+constexpr int k_max_cells = 16;
+
+bool row_ends(const html_tok &t)
+{
+    if (t.kind == TOK_CLOSE) return tag_is(t, "tr") || tag_is(t, "table");
+    return t.kind == TOK_OPEN && tag_is(t, "tr");
+}
+
+// Decoded copy of page text when it holds a character reference; the text
+// itself otherwise. *heap receives what must be freed (or null).
+// -4 when memory ran out.
+int decoded(const char *p, size_t n, const char **out, size_t *out_len, char **heap)
+{
+    *heap = nullptr;
+    if (!memchr(p, '&', n)) {
+        *out = p;
+        *out_len = n;
+        return 0;
+    }
+    char *d = kldlp_html_decode(p, n, nullptr);
+    if (!d) return KLDLP_E_NOMEM;
+    *heap = d;
+    *out = d;
+    *out_len = strlen(d);
+    return 0;
+}
+
+struct asp_row {
+    bool folder;
+    int cell;       // 0 none, 1 name, 2 length, 3 modified
+    bool in_name_link;
+    bool truncated; // the name text outgrew its cap
+    ctext name, size, date;
+};
+
+int asp_finish(kldlp_ctx *c, asp_row *row)
+{
+    char *name = nullptr;
+    if (!row->truncated && row->name.n) {
+        int bad = 0;
+        name = kldlp_html_decode(row->name.p, row->name.n, &bad);
+        if (!name) return KLDLP_E_NOMEM;
+        if (bad) {
+            free(name);
+            name = nullptr;
+        } else if (row->folder) {
+            const size_t n = strlen(name);
+            if (n && name[n - 1] == '/') name[n - 1] = '\0';
+        }
+    }
+    int64_t size = -1;
+    if (!row->folder && row->size.n) {
+        const char *p;
+        size_t n;
+        char *heap;
+        if (decoded(row->size.p, row->size.n, &p, &n, &heap)) {
+            free(name);
+            return KLDLP_E_NOMEM;
+        }
+        size = kldlp_parse_size(p, n);
+        free(heap);
+    }
+    char *date = nullptr;
+    if (row->date.n) {
+        date = kldlp_html_decode(row->date.p, row->date.n, nullptr);
+        if (!date) {
+            free(name);
+            return KLDLP_E_NOMEM;
+        }
+    }
+    return add_entry(c, name, row->folder, size, date);
+}
+
+struct gen_row {
+    ctext cells[k_max_cells];
+    int count;   // cells opened, including those beyond the 16th
+    int cur;     // cell receiving text, -1 none
+    bool header; // a <th> was seen
+    int link_cell;
+    const char *href; // view into the page
+    size_t href_len;
+};
+
+struct columns {
+    int name = -1, date = -1, size = -1;
+    bool known = false;
+};
+
+void gen_start(gen_row *row)
+{
+    for (int i = 0; i < k_max_cells && i < row->count; i++) ct_reset(&row->cells[i]);
+    row->count = 0;
+    row->cur = -1;
+    row->header = false;
+    row->link_cell = -1;
+    row->href = nullptr;
+    row->href_len = 0;
+}
+
+void header_texts(const gen_row *row, columns *cols)
+{
+    if (cols->known) return;
+    const int n = row->count < k_max_cells ? row->count : k_max_cells;
+    for (int i = 0; i < n; i++) {
+        const char *p = row->cells[i].p;
+        size_t len = row->cells[i].n;
+        trim(&p, &len);
+        if (ci_eqn(p, len, "Name"))
+            cols->name = i;
+        else if (ci_eqn(p, len, "Last modified"))
+            cols->date = i;
+        else if (ci_eqn(p, len, "Size"))
+            cols->size = i;
+    }
+    if (cols->name >= 0) cols->known = true;
+}
+
+const ctext *cell_at(const gen_row *row, int i)
+{
+    if (i < 0 || i >= row->count || i >= k_max_cells) return nullptr;
+    return &row->cells[i];
+}
+
+int gen_finish(kldlp_ctx *c, const gen_row *row, columns *cols, int *recognised)
+{
+    if (row->header) {
+        header_texts(row, cols);
+        if (cols->known) *recognised = 1;
+        return 0;
+    }
+    if (row->link_cell < 0) return 0;
+    *recognised = 1;
+    if (row->href_len > c->lim->max_href) {
+        c->res->rejected++;
+        return 0;
+    }
+    const ctext *date = nullptr, *size = nullptr;
+    if (cols->known) {
+        if (row->link_cell == cols->name) {
+            date = cell_at(row, cols->date);
+            size = cell_at(row, cols->size);
+        }
+    } else {
+        date = cell_at(row, row->link_cell + 1);
+        size = cell_at(row, row->link_cell + 2);
+    }
+    // An empty cell still counts as given; it reads as no size or date.
+    return add_href(c, row->href, row->href_len, size ? (size->p ? size->p : "") : nullptr, size ? size->n : 0,
+                    date ? (date->p ? date->p : "") : nullptr, date ? date->n : 0);
+}
+
+} // namespace
+
+int aspnet_table_pass(kldlp_ctx *c, const char *page, size_t len)
+{
+    const uint64_t max_name = c->lim->max_name;
+    // Ten bytes per name byte covers a name written entirely as numeric
+    // references (&#x1F3B5; for one 4-byte character); more cannot decode
+    // to an acceptable name.
+    const size_t name_cap = max_name > (SIZE_MAX - 16) / 10 ? SIZE_MAX : static_cast<size_t>(max_name * 10 + 16);
+    asp_row row{};
+    bool in_row = false;
+    html_scan s{page, page + len};
+    html_tok t;
+    int rc = 0;
+    for (;;) {
+        next_tok(&s, &t);
+        if (in_row && (t.kind == TOK_EOF || (t.kind == TOK_OPEN && tag_is(t, "tr")) ||
+                       (t.kind == TOK_CLOSE && (tag_is(t, "tr") || tag_is(t, "table") || tag_is(t, "tbody"))))) {
+            in_row = false;
+            if ((rc = asp_finish(c, &row)) != 0) break;
+        }
+        if (t.kind == TOK_EOF) break;
+        if (!in_row) {
+            if (t.kind != TOK_OPEN || !tag_is(t, "tr")) continue;
+            const unsigned cls = class_bits(t.attrs, t.attrs_len, {"file", "directory"});
+            const bool file = cls & 1, dir = cls & 2;
+            if (!file && !dir) continue;
+            in_row = true;
+            row.folder = dir && !file;
+            row.cell = 0;
+            row.in_name_link = false;
+            row.truncated = false;
+            ct_reset(&row.name);
+            ct_reset(&row.size);
+            ct_reset(&row.date);
+            continue;
+        }
+        if (t.kind == TOK_TEXT) {
+            int r = 0;
+            if (row.cell == 1) {
+                if (row.in_name_link) r = ct_add(&row.name, t.text, t.len, name_cap, &row.truncated);
+            } else if (row.cell == 2) {
+                r = ct_add(&row.size, t.text, t.len, k_cell_cap, nullptr);
+            } else if (row.cell == 3) {
+                r = ct_add(&row.date, t.text, t.len, k_cell_cap, nullptr);
+            }
+            if (r) {
+                rc = KLDLP_E_NOMEM;
+                break;
+            }
+        } else if (t.kind == TOK_OPEN) {
+            if (tag_is(t, "td")) {
+                const unsigned cls = class_bits(t.attrs, t.attrs_len, {"name", "length", "modified"});
+                row.cell = (cls & 1) ? 1 : (cls & 2) ? 2 : (cls & 4) ? 3 : 0;
+                row.in_name_link = false;
+            } else if (tag_is(t, "a")) {
+                row.in_name_link = row.cell == 1;
+            }
+        } else if (tag_is(t, "td")) {
+            row.cell = 0;
+        } else if (tag_is(t, "a")) {
+            row.in_name_link = false;
+        }
+    }
+    ct_free(&row.name);
+    ct_free(&row.size);
+    ct_free(&row.date);
+    return rc;
+}
+
+int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognised)
+{
+    *recognised = 0;
+    gen_row *row = static_cast<gen_row *>(calloc(1, sizeof(gen_row)));
+    if (!row) return KLDLP_E_NOMEM;
+    columns cols;
+    bool in_row = false;
+    html_scan s{page, page + len};
+    html_tok t;
+    int rc = 0;
+    const char *v;
+    size_t vn;
+    for (;;) {
+        next_tok(&s, &t);
+        if (in_row && (t.kind == TOK_EOF || row_ends(t))) {
+            in_row = false;
+            if ((rc = gen_finish(c, row, &cols, recognised)) != 0) break;
+        }
+        if (t.kind == TOK_EOF) break;
+        if (!in_row) {
+            if (t.kind == TOK_OPEN && tag_is(t, "tr")) {
+                gen_start(row);
+                in_row = true;
+            }
+            continue;
+        }
+        if (t.kind == TOK_TEXT) {
+            if (row->cur >= 0 && ct_add(&row->cells[row->cur], t.text, t.len, k_cell_cap, nullptr)) {
+                rc = KLDLP_E_NOMEM;
+                break;
+            }
+        } else if (t.kind == TOK_OPEN) {
+            const bool th = tag_is(t, "th");
+            if (th || tag_is(t, "td")) {
+                row->cur = row->count < k_max_cells ? row->count : -1;
+                if (row->count < INT32_MAX) row->count++;
+                if (th) row->header = true;
+            } else if (row->cur >= 0 && tag_is(t, "a") && get_attr(t.attrs, t.attrs_len, "href", &v, &vn)) {
+                if (row->header) {
+                    if (vn > 3 && memcmp(v, "?C=", 3) == 0) {
+                        if (v[3] == 'N') {
+                            cols.name = row->cur;
+                            cols.known = true;
+                            *recognised = 1;
+                        } else if (v[3] == 'M') {
+                            cols.date = row->cur;
+                        } else if (v[3] == 'S') {
+                            cols.size = row->cur;
+                        }
+                    }
+                } else if (row->link_cell < 0) {
+                    row->link_cell = row->cur;
+                    row->href = v;
+                    row->href_len = vn;
+                }
+            }
+        } else if (tag_is(t, "td") || tag_is(t, "th")) { // TOK_CLOSE
+            row->cur = -1;
+        }
+    }
+    for (ctext &cell : row->cells) ct_free(&cell);
+    free(row);
+    return rc;
+}
