@@ -1,0 +1,574 @@
+// One HTTP GET through the host's transport.
+//
+// A plain velkaron_io transport sends no headers and follows redirects
+// itself, so the library can only hand it a URL (with the credentials written
+// into its userinfo) and take the body. Through a velkaron_http extension the
+// library sends its own headers, reads the response headers it needs and
+// follows redirects under its own rules: at most 5, http(s) only, never from
+// https down to http, and credentials only while the redirects stay within
+// the origin (or move it from http to https on the same host), so that a
+// server cannot bounce the password to a host of its choosing.
+#include "source/fetch.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "listing/kldlp.h"
+#include "source/buf.h"
+#include "source/url.h"
+
+namespace {
+
+constexpr char k_accept[] = "Accept: text/html,application/xhtml+xml,*/*;q=0.8";
+constexpr char k_agent[] = "User-Agent: velkaron-aspnet/1.0.0";
+constexpr char k_range[] = "Range: bytes=0-0";
+constexpr uint32_t k_timeout_ms = 120000;
+constexpr int k_redirect_budget = 6; // the sixth redirect is refused
+constexpr size_t k_max_url = 8192;
+// A Range probe asks for one byte; a server that ignores the Range sends the
+// whole file, of which the probe keeps only this much.
+constexpr uint64_t k_range_keep = 64;
+constexpr char k_oom[] = "out of memory";
+
+// ---- error texts -----------------------------------------------------------
+
+// Overwrites every occurrence of secret in text: a secret of three or more
+// characters becomes exactly "***" (so its length is not shown), a shorter
+// one has each character replaced by "*".
+void mask(char *text, const char *secret)
+{
+    size_t n = std::strlen(secret);
+    if (n == 0)
+        return;
+    char *p = text;
+    while ((p = std::strstr(p, secret)) != nullptr) {
+        if (n >= 3) {
+            std::memcpy(p, "***", 3);
+            std::memmove(p + 3, p + n, std::strlen(p + n) + 1);
+            p += 3;
+        } else {
+            std::memset(p, '*', n);
+            p += n;
+        }
+    }
+}
+
+// The userinfo form of a credential ("%40" for "@", ...), null when it reads
+// the same as the text itself or memory runs out.
+char *pct_form(const char *s);
+
+void scrub(const klaspnet_conn *c, char *text)
+{
+    if (!c->user)
+        return;
+    // A transport that echoes its request URL shows the credentials the way
+    // the plain road wrote them into it: mask that form as well.
+    if (c->password && *c->password) {
+        mask(text, c->password);
+        if (char *enc = pct_form(c->password)) {
+            mask(text, enc);
+            klaspnet_free_secret(enc);
+        }
+    }
+    if (std::strlen(c->user) > 3) {
+        mask(text, c->user);
+        if (char *enc = pct_form(c->user)) {
+            mask(text, enc);
+            klaspnet_free_secret(enc);
+        }
+    }
+}
+
+void set_err(const klaspnet_conn *c, klaspnet_resp *r, const char *url, const char *reason)
+{
+    char red[512];
+    klaspnet_redact(url, red, sizeof red);
+    // Cut to the size of the error field; the cut is expected.
+    if (std::snprintf(r->error, sizeof r->error, "GET %s: %s", red, reason) < 0)
+        r->error[0] = '\0';
+    scrub(c, r->error);
+}
+
+void set_plain_err(klaspnet_resp *r, const char *text)
+{
+    std::snprintf(r->error, sizeof r->error, "%s", text);
+}
+
+// ---- plain road ------------------------------------------------------------
+
+bool unreserved(unsigned char ch)
+{
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-'
+           || ch == '.' || ch == '_' || ch == '~';
+}
+
+int add_pct(klaspnet_buf *b, const char *s)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (const char *p = s; *p; p++) {
+        unsigned char ch = static_cast<unsigned char>(*p);
+        if (unreserved(ch)) {
+            if (klaspnet_buf_add(b, p, 1) != 0)
+                return -1;
+        } else {
+            char esc[3] = {'%', hex[ch >> 4], hex[ch & 15]};
+            if (klaspnet_buf_add(b, esc, 3) != 0)
+                return -1;
+        }
+    }
+    return 0;
+}
+
+char *pct_form(const char *s)
+{
+    klaspnet_buf b{};
+    if (add_pct(&b, s) != 0 || !b.data) {
+        klaspnet_buf_wipe(&b);
+        return nullptr;
+    }
+    if (std::strcmp(b.data, s) == 0) {
+        klaspnet_buf_wipe(&b);
+        return nullptr;
+    }
+    return b.data; // owned by the caller, released with klaspnet_free_secret
+}
+
+// The URL with "user:password@" inserted after "://". The buffer holds the
+// credentials and must be wiped. 0, or -1 when memory runs out.
+int with_userinfo(const char *url, const char *user, const char *password, klaspnet_buf *out)
+{
+    const char *sep = std::strstr(url, "://");
+    if (!sep)
+        return klaspnet_buf_adds(out, url);
+    size_t head = static_cast<size_t>(sep - url) + 3;
+    if (klaspnet_buf_add(out, url, head) != 0 || add_pct(out, user) != 0 || klaspnet_buf_add(out, ":", 1) != 0
+        || add_pct(out, password ? password : "") != 0 || klaspnet_buf_add(out, "@", 1) != 0
+        || klaspnet_buf_adds(out, sep + 3) != 0)
+        return -1;
+    return 0;
+}
+
+void io_release(const velkaron_io *io, void *p)
+{
+    if (!p)
+        return;
+    if (io->free)
+        io->free(io->ctx, p);
+    else
+        std::free(p);
+}
+
+int fetch_plain(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r)
+{
+    if (range) {
+        set_plain_err(r, "the transport has no request headers (velkaron_io v1): Range cannot be sent");
+        return -2;
+    }
+    klaspnet_buf req{};
+    if (c->user && with_userinfo(url, c->user, c->password, &req) != 0) {
+        klaspnet_buf_wipe(&req);
+        set_err(c, r, url, k_oom);
+        return -1;
+    }
+    const velkaron_io *io = c->io;
+    char *body = nullptr;
+    int32_t status = 0;
+    char *err = nullptr;
+    int32_t rc = io->get(io->ctx, c->user ? req.data : url, &body, &status, &err);
+    klaspnet_buf_wipe(&req);
+
+    if (rc != 0 || !body) {
+        set_err(c, r, url, err && *err ? err : "transport failure");
+        io_release(io, body);
+        io_release(io, err);
+        return -1;
+    }
+    io_release(io, err);
+    r->redirects = -1;
+    r->status = status;
+    size_t len = std::strlen(body);
+    if (len > limit) {
+        r->too_large = 1;
+        r->body = static_cast<char *>(std::calloc(1, 1));
+        r->body_len = 0;
+    } else {
+        r->body = static_cast<char *>(std::malloc(len + 1));
+        if (r->body)
+            std::memcpy(r->body, body, len + 1);
+        r->body_len = len;
+    }
+    io_release(io, body);
+    r->final_url = klaspnet_strdup(url);
+    if (!r->body || !r->final_url) {
+        klaspnet_resp_free(r);
+        r->body_len = 0;
+        set_err(c, r, url, k_oom);
+        return -1;
+    }
+    return 0;
+}
+
+// ---- extension road --------------------------------------------------------
+
+struct collector {
+    klaspnet_buf body;
+    uint64_t limit;
+    int range;
+    int overflow;
+    int oom;
+    int status;
+    char *location;
+    int64_t range_first;
+    int64_t range_last;
+    int64_t range_total;
+    int64_t content_length;
+    int accept_ranges;
+};
+
+bool ieq(const char *a, const char *b)
+{
+    for (; *a && *b; a++, b++) {
+        char x = *a, y = *b;
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return *a == *b;
+}
+
+bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// Reads a run of decimal digits at *p. 1 with the value, 0 when there is no
+// digit, -1 when the number is too large. *p moves past the digits.
+// The bound is checked before each further digit, so the largest number read
+// is 9223372036854775799 and the accumulation can never overflow.
+int read_num(const char **p, int64_t *out)
+{
+    const char *s = *p;
+    if (!is_digit(*s))
+        return 0;
+    int64_t v = 0;
+    bool over = false;
+    for (; is_digit(*s); s++) {
+        if (v > 922337203685477579)
+            over = true;
+        else
+            v = v * 10 + (*s - '0');
+    }
+    *p = s;
+    if (over)
+        return -1;
+    *out = v;
+    return 1;
+}
+
+const char *skip_spaces(const char *s)
+{
+    while (*s == ' ')
+        s++;
+    return s;
+}
+
+// "bytes 0-0/12345", "bytes */12345", "bytes 0-0/*": stored only when the
+// whole shape matched.
+void content_range(collector *k, const char *v)
+{
+    const char *s = skip_spaces(v);
+    if (std::strncmp(s, "bytes", 5) != 0)
+        return;
+    s = skip_spaces(s + 5);
+    int64_t first = -1, last = -1, total = -1;
+    if (*s == '*') {
+        s++;
+    } else {
+        if (read_num(&s, &first) < 0 || *s != '-')
+            return;
+        s++;
+        if (read_num(&s, &last) < 0)
+            return;
+    }
+    if (*s != '/')
+        return;
+    s++;
+    if (read_num(&s, &total) <= 0)
+        total = -1;
+    k->range_first = first;
+    k->range_last = last;
+    k->range_total = total;
+}
+
+// The ":status" pseudo-header: leading white space and a sign allowed,
+// reading stops at the first non-digit, no digits gives 0.
+int read_status(const char *s)
+{
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
+        s++;
+    bool neg = false;
+    if (*s == '+' || *s == '-')
+        neg = *s++ == '-';
+    long long v = 0;
+    for (; is_digit(*s); s++) {
+        if (v < INT_MAX)
+            v = v * 10 + (*s - '0');
+    }
+    if (v > INT_MAX)
+        v = INT_MAX;
+    return static_cast<int>(neg ? -v : v);
+}
+
+int32_t x_header(void *ctx, const char *name, const char *value)
+{
+    auto *k = static_cast<collector *>(ctx);
+    if (!k || !name || !value)
+        return 0;
+    if (std::strcmp(name, ":status") == 0) {
+        k->status = read_status(value);
+    } else if (ieq(name, "location")) {
+        char *copy = klaspnet_strdup(value);
+        if (!copy) {
+            k->oom = 1;
+            return 0;
+        }
+        std::free(k->location);
+        k->location = copy;
+    } else if (ieq(name, "content-range")) {
+        content_range(k, value);
+    } else if (ieq(name, "content-length")) {
+        const char *s = skip_spaces(value);
+        int64_t n = -1;
+        if (read_num(&s, &n) <= 0)
+            n = -1;
+        k->content_length = n;
+    } else if (ieq(name, "accept-ranges")) {
+        k->accept_ranges = std::strstr(value, "bytes") != nullptr;
+    }
+    return 0;
+}
+
+int32_t x_body(void *ctx, const void *data, uint64_t len)
+{
+    auto *k = static_cast<collector *>(ctx);
+    if (!k)
+        return 1;
+    uint64_t limit = k->range ? k_range_keep : k->limit;
+    uint64_t room = limit - k->body.len;
+    if (len <= room) {
+        if (len && klaspnet_buf_add(&k->body, data, static_cast<size_t>(len)) != 0) {
+            k->oom = 1;
+            return 1;
+        }
+        return 0;
+    }
+    if (room && klaspnet_buf_add(&k->body, data, static_cast<size_t>(room)) != 0) {
+        k->oom = 1;
+        return 1;
+    }
+    k->overflow = 1;
+    return 1;
+}
+
+void http_release(const velkaron_http *http, void *p)
+{
+    if (!p)
+        return;
+    if (http->free)
+        http->free(http->ctx, p);
+    else
+        std::free(p);
+}
+
+bool redirect_status(int st) { return st == 301 || st == 302 || st == 303 || st == 307 || st == 308; }
+
+// A redirect target never carries userinfo onward: the request URL and the
+// final URL are shown to hosts and in results, and credentials are sent
+// through the request record only.
+void drop_userinfo(char *url)
+{
+    char *sep = std::strstr(url, "://");
+    if (!sep)
+        return;
+    char *a = sep + 3;
+    size_t alen = std::strcspn(a, "/?#");
+    char *at = nullptr;
+    for (size_t i = 0; i < alen; i++) {
+        if (a[i] == '@')
+            at = a + i;
+    }
+    if (at)
+        std::memmove(a, at + 1, std::strlen(at + 1) + 1);
+}
+
+struct road_state {
+    char *cur = nullptr;
+    char *origin = nullptr;
+    collector k{};
+
+    void drop_collected()
+    {
+        klaspnet_buf_free(&k.body);
+        std::free(k.location);
+        k.location = nullptr;
+    }
+    ~road_state()
+    {
+        drop_collected();
+        std::free(cur);
+        std::free(origin);
+    }
+};
+
+int fetch_http(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r)
+{
+    const velkaron_http *http = c->http;
+    road_state s;
+    s.cur = klaspnet_strdup(url);
+    s.origin = klaspnet_strdup(url);
+    if (!s.cur || !s.origin) {
+        set_err(c, r, url, k_oom);
+        return -1;
+    }
+    bool creds = c->user != nullptr;
+    int permanent = 1;
+    int budget = k_redirect_budget;
+    const char *const headers[3] = {k_accept, k_agent, k_range};
+
+    for (;;) {
+        s.drop_collected();
+        s.k = collector{};
+        s.k.limit = limit;
+        s.k.range = range;
+        s.k.range_first = s.k.range_last = s.k.range_total = s.k.content_length = -1;
+
+        velkaron_http_req req{};
+        req.size = sizeof(velkaron_http_req);
+        req.method = "GET";
+        req.url = s.cur;
+        req.headers = headers;
+        req.header_count = range ? 3 : 2;
+        if (creds) {
+            req.user = c->user;
+            req.password = c->password ? c->password : "";
+        }
+        req.timeout_ms = k_timeout_ms;
+        req.on_header = x_header;
+        req.on_body = x_body;
+        req.cb_ctx = &s.k;
+
+        int32_t st = 0;
+        char *err = nullptr;
+        int32_t rc = http->request(http->ctx, &req, &st, &err);
+        if (rc != 0) {
+            set_err(c, r, s.cur, err && *err ? err : "transport failure");
+            http_release(http, err);
+            return -1;
+        }
+        http_release(http, err);
+        if (s.k.oom) {
+            // A body cut short or a lost Location would pass for a good answer.
+            set_err(c, r, url, k_oom);
+            return -1;
+        }
+        int status = s.k.status ? s.k.status : st;
+
+        if (!redirect_status(status) || !s.k.location || !*s.k.location) {
+            std::free(s.k.location);
+            s.k.location = nullptr;
+            if (!s.k.body.data && klaspnet_buf_add(&s.k.body, "", 0) != 0) {
+                set_err(c, r, url, k_oom);
+                return -1;
+            }
+            r->status = status;
+            if (s.k.overflow && !range) {
+                r->too_large = 1;
+                s.k.body.len = 0;
+                s.k.body.data[0] = '\0';
+            }
+            r->range_first = s.k.range_first;
+            r->range_last = s.k.range_last;
+            r->range_total = s.k.range_total;
+            r->content_length = s.k.content_length;
+            r->accept_ranges = s.k.accept_ranges;
+            r->body = s.k.body.data;
+            r->body_len = s.k.body.len;
+            s.k.body = klaspnet_buf{};
+            r->final_url = s.cur;
+            s.cur = nullptr;
+            r->permanent = r->redirects ? permanent : 0;
+            return 0;
+        }
+
+        klaspnet_buf_free(&s.k.body);
+        if (--budget == 0) {
+            set_err(c, r, url, "more than 5 redirects");
+            return -2;
+        }
+        size_t size = std::strlen(s.cur) + std::strlen(s.k.location) + 8;
+        auto *next = static_cast<char *>(std::malloc(size));
+        if (!next || kldlp_resolve(s.cur, s.k.location, next, size) != 0) {
+            std::free(next);
+            set_err(c, r, s.cur, "redirect Location is not a usable URL");
+            return -2;
+        }
+        next[std::strcspn(next, "#")] = '\0';
+        drop_userinfo(next);
+        if (!klaspnet_url_is_http(next) || std::strlen(next) > k_max_url) {
+            std::free(next);
+            set_err(c, r, s.cur, "redirect to a URL that is not http(s)");
+            return -2;
+        }
+        if (http_scheme(s.cur) == 5 && http_scheme(next) != 5) {
+            std::free(next);
+            set_err(c, r, s.cur, "redirect from https to http refused");
+            return -2;
+        }
+        if (creds) {
+            if (klaspnet_same_origin(s.origin, next) || klaspnet_is_https_upgrade(s.origin, next)) {
+                char *o = klaspnet_strdup(next);
+                if (!o) {
+                    std::free(next);
+                    set_err(c, r, url, k_oom);
+                    return -1;
+                }
+                std::free(s.origin);
+                s.origin = o;
+            } else {
+                creds = false; // once dropped, never restored
+            }
+        }
+        if (status != 301 && status != 308)
+            permanent = 0;
+        r->redirects++;
+        std::free(s.cur);
+        s.cur = next;
+    }
+}
+
+} // namespace
+
+int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r)
+{
+    if (!r)
+        return -1;
+    std::memset(r, 0, sizeof *r);
+    r->range_first = r->range_last = r->range_total = r->content_length = -1;
+    if (!c || !c->io || !c->io->get || !url) {
+        set_plain_err(r, "no transport installed");
+        return -1;
+    }
+    return c->http ? fetch_http(c, url, range, limit, r) : fetch_plain(c, url, range, limit, r);
+}
+
+void klaspnet_resp_free(klaspnet_resp *r)
+{
+    if (!r)
+        return;
+    std::free(r->body);
+    std::free(r->final_url);
+    r->body = nullptr;
+    r->final_url = nullptr;
+}
