@@ -1,0 +1,204 @@
+// Page retrieval: one GET of a folder page, the status check, the parse, and
+// the folder URL that the page really lists (servers redirect folders, for
+// example to their https form or to another mount point).
+#include "source/page.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "source/url.h"
+
+namespace {
+
+const char *order_name(int32_t order)
+{
+    switch (order) {
+    case KLDLP_ORDER_YMD: return "ymd";
+    case KLDLP_ORDER_DMY: return "dmy";
+    case KLDLP_ORDER_MDY: return "mdy";
+    case KLDLP_ORDER_AMBIGUOUS: return "ambiguous";
+    default: return "none";
+    }
+}
+
+const char *reject_reason(int rc)
+{
+    switch (rc) {
+    case KLDLP_E_TOO_MANY: return "more than 100000 entries";
+    case KLDLP_E_TOO_LARGE: return "page too large";
+    case KLDLP_E_NOMEM: return "out of memory";
+    default: return "bad page URL";
+    }
+}
+
+constexpr bool unreserved(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
+} // namespace
+
+void klaspnet_msgf(char *out, size_t size, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(out, size, fmt, ap);
+    va_end(ap);
+}
+
+int map_status(int status)
+{
+    if (status >= 200 && status <= 299)
+        return KLASPNET_OK;
+    if (status == 401 || status == 403 || status == 407)
+        return KLASPNET_E_ACCESS;
+    if (status == 404 || status == 410)
+        return KLASPNET_E_NOT_FOUND;
+    if (status == 429)
+        return KLASPNET_E_RATE_LIMITED;
+    if (status >= 500 || status == 408)
+        return KLASPNET_E_UNAVAILABLE;
+    return KLASPNET_E_FAILED;
+}
+
+int klaspnet_base_url(const char *final_url, char out[8193])
+{
+    out[0] = '\0';
+    if (!final_url)
+        return -1;
+    // Query and fragment go first: a "/" inside them ("?sort=a/b") says
+    // nothing about the folder.
+    size_t n = std::strcspn(final_url, "?#");
+    const char *sep = nullptr;
+    for (size_t i = 0; i + 3 <= n; ++i) {
+        if (final_url[i] == ':' && final_url[i + 1] == '/' && final_url[i + 2] == '/') {
+            sep = final_url + i;
+            break;
+        }
+    }
+    if (!sep)
+        return -1;
+    size_t auth = static_cast<size_t>(sep - final_url) + 3;
+    size_t path = auth;
+    while (path < n && final_url[path] != '/')
+        ++path;
+    if (path == auth)
+        return -1; // no host
+    size_t keep;
+    bool add_slash = false;
+    if (path == n) {
+        // "http://h2": the folder is the server's root.
+        keep = n;
+        add_slash = true;
+    } else {
+        keep = n;
+        while (final_url[keep - 1] != '/')
+            --keep; // stops at the latest at the path's first "/"
+    }
+    if (keep + (add_slash ? 1 : 0) > k_url_max)
+        return -1;
+    std::memcpy(out, final_url, keep);
+    if (add_slash)
+        out[keep++] = '/';
+    out[keep] = '\0';
+    return 0;
+}
+
+int klaspnet_buf_add_pct(klaspnet_buf *b, const char *name)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    // Encoded through a small window so that a long name costs a few appends,
+    // not one per byte.
+    char win[384];
+    size_t w = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; ++p) {
+        if (w + 3 > sizeof win) {
+            if (klaspnet_buf_add(b, win, w) != 0)
+                return -1;
+            w = 0;
+        }
+        if (unreserved(*p)) {
+            win[w++] = static_cast<char>(*p);
+        } else {
+            win[w++] = '%';
+            win[w++] = hex[*p >> 4];
+            win[w++] = hex[*p & 15];
+        }
+    }
+    // Also for an empty name, so that the buffer exists afterwards.
+    return klaspnet_buf_add(b, win, w);
+}
+
+int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, klaspnet_page *page,
+             char msg[512])
+{
+    std::memset(page, 0, sizeof *page);
+    char shown[512];
+    klaspnet_redact(url, shown, sizeof shown);
+
+    int rc = klaspnet_fetch(conn, url, 0, k_page_limit, &page->resp);
+    if (rc != 0) {
+        klaspnet_msgf(msg, 512, "%s", page->resp.error);
+        return rc == -1 ? KLASPNET_E_UNAVAILABLE : KLASPNET_E_FAILED;
+    }
+    const long status = page->resp.status;
+    int code = map_status(page->resp.status);
+    if (code != 0) {
+        if (status >= 300 && status <= 399)
+            klaspnet_msgf(msg, 512, "GET %s: HTTP %ld redirect was not followed", shown, status);
+        else
+            klaspnet_msgf(msg, 512, "GET %s: HTTP %ld", shown, status);
+        return code;
+    }
+    if (page->resp.too_large) {
+        klaspnet_msgf(msg, 512, "GET %s: the page is larger than 16 MiB", shown);
+        return KLASPNET_E_FAILED;
+    }
+
+    kldlp_opts opts{};
+    opts.date_order = date_order;
+    rc = kldlp_parse(page->resp.body, static_cast<size_t>(page->resp.body_len), page->resp.final_url, &opts,
+                     &page->result);
+    if (rc == KLDLP_E_NOT_LISTING) {
+        klaspnet_msgf(msg, 512,
+                      "GET %s: HTTP %ld but the page is not a directory index (no ASP.NET, nginx or "
+                      "Apache listing markup)",
+                      shown, status);
+        return KLASPNET_E_FAILED;
+    }
+    if (rc != 0) {
+        klaspnet_msgf(msg, 512, "GET %s: listing rejected (%s)", shown, reject_reason(rc));
+        return KLASPNET_E_FAILED;
+    }
+
+    if (klaspnet_base_url(page->resp.final_url, page->base_url) != 0) {
+        klaspnet_msgf(msg, 512, "GET %s: final URL unusable", shown);
+        return KLASPNET_E_FAILED;
+    }
+    return KLASPNET_OK;
+}
+
+void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page *page, int has_http)
+{
+    if (!doc || !obj || !yyjson_mut_is_obj(obj))
+        return;
+    const kldlp_result &r = page->result;
+    char shown[512];
+    klaspnet_redact(page->resp.final_url, shown, sizeof shown);
+    // Each addition may fail for lack of memory; the key is then left out
+    // and the next one is still tried.
+    yyjson_mut_obj_add_str(doc, obj, "dialect", kldlp_dialect_name(r.dialect));
+    yyjson_mut_obj_add_str(doc, obj, "variant", kldlp_variant_name(r.variant));
+    yyjson_mut_obj_add_str(doc, obj, "date_order", order_name(r.date_order));
+    yyjson_mut_obj_add_bool(doc, obj, "date_hinted", r.date_hinted != 0);
+    yyjson_mut_obj_add_strcpy(doc, obj, "final_url", shown);
+    yyjson_mut_obj_add_int(doc, obj, "redirects", page->resp.redirects);
+    yyjson_mut_obj_add_str(doc, obj, "transport", has_http ? "velkaron_http" : "velkaron_io");
+    yyjson_mut_obj_add_int(doc, obj, "count", static_cast<int64_t>(r.count));
+    yyjson_mut_obj_add_int(doc, obj, "rejected", static_cast<int64_t>(r.rejected));
+    yyjson_mut_obj_add_int(doc, obj, "skipped", static_cast<int64_t>(r.skipped));
+    if (r.index_of)
+        yyjson_mut_obj_add_strcpy(doc, obj, "index_of", r.index_of);
+}
