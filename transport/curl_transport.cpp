@@ -1,0 +1,408 @@
+// libcurl host transport. Every request uses its own easy handle, so the
+// records may serve any number of threads at once; libcurl's global
+// initialisation is done once, lazily, behind a once flag (a plug-in must not
+// run code at load, and curl_global_init is not thread-safe by itself).
+#include "transport/curl_transport.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr long k_max_redirects = 5;             // what get follows by itself
+constexpr long k_default_timeout_ms = 120000;   // get has no timeout of its own
+constexpr long k_connect_timeout_ms = 30000;
+// get hands the whole body back in one piece; a body beyond this is refused
+// rather than held (the library itself reads listing pages of up to 16 MiB).
+constexpr size_t k_get_max_body = size_t{64} << 20;
+constexpr const char *k_user_agent = "klaspnet-curl/1.0.0";
+
+std::once_flag g_init_once;
+bool g_init_ok = false;
+
+bool global_init() noexcept
+{
+    std::call_once(g_init_once, [] { g_init_ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return g_init_ok;
+}
+
+char *dup_text(const char *s) noexcept
+{
+    size_t n = std::strlen(s);
+    auto *p = static_cast<char *>(std::malloc(n + 1));
+    if (p)
+        std::memcpy(p, s, n + 1);
+    return p;
+}
+
+void set_error(char **error, const char *text) noexcept
+{
+    if (error && !*error)
+        *error = dup_text(text);
+}
+
+// The error text of a failed transfer: libcurl's detailed message when it
+// wrote one, else the generic text of the code.
+void set_curl_error(char **error, CURLcode rc, const char *errbuf) noexcept
+{
+    set_error(error, errbuf[0] ? errbuf : curl_easy_strerror(rc));
+}
+
+void release(void *, void *p) noexcept { std::free(p); }
+
+// Options shared by both roads. Only http and https are spoken, also after a
+// redirect; signals are off so that timeouts work on any thread.
+bool common_setup(CURL *h, const char *url, long timeout_ms, char *errbuf) noexcept
+{
+    return curl_easy_setopt(h, CURLOPT_URL, url) == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf) == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, k_connect_timeout_ms) == CURLE_OK &&
+           curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeout_ms) == CURLE_OK;
+}
+
+// ---- velkaron_io: get -------------------------------------------------------
+
+struct body_buf {
+    char *data;
+    size_t len;
+    size_t cap;
+    bool too_big;
+    bool oom;
+};
+
+size_t get_write(char *ptr, size_t size, size_t nmemb, void *ud) noexcept
+{
+    auto *b = static_cast<body_buf *>(ud);
+    size_t n = size * nmemb;
+    if (n > k_get_max_body - b->len) {
+        b->too_big = true;
+        return 0;
+    }
+    if (b->len + n + 1 > b->cap) {
+        size_t cap = b->cap ? b->cap : 4096;
+        while (cap < b->len + n + 1)
+            cap *= 2;
+        auto *p = static_cast<char *>(std::realloc(b->data, cap));
+        if (!p) {
+            b->oom = true;
+            return 0;
+        }
+        b->data = p;
+        b->cap = cap;
+    }
+    std::memcpy(b->data + b->len, ptr, n);
+    b->len += n;
+    b->data[b->len] = '\0';
+    return n;
+}
+
+// Follows up to 5 redirects itself (http and https only). Credentials written
+// into the URL's userinfo are sent as Basic authorization, and libcurl keeps
+// them from any host other than the first one.
+int32_t io_get(void *, const char *url, char **body, int32_t *status, char **error) noexcept
+{
+    if (body)
+        *body = nullptr;
+    if (status)
+        *status = 0;
+    if (!url || !body || !status) {
+        set_error(error, "invalid arguments");
+        return -1;
+    }
+    if (!global_init()) {
+        set_error(error, "libcurl initialisation failed");
+        return -1;
+    }
+    CURL *h = curl_easy_init();
+    if (!h) {
+        set_error(error, "out of memory");
+        return -1;
+    }
+    char errbuf[CURL_ERROR_SIZE];
+    errbuf[0] = '\0';
+    body_buf b{};
+    bool ok = common_setup(h, url, k_default_timeout_ms, errbuf) &&
+              curl_easy_setopt(h, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_MAXREDIRS, k_max_redirects) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_USERAGENT, k_user_agent) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, get_write) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_WRITEDATA, &b) == CURLE_OK;
+    if (!ok) {
+        curl_easy_cleanup(h);
+        set_error(error, "libcurl refused an option");
+        return -1;
+    }
+    CURLcode rc = curl_easy_perform(h);
+    long code = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_cleanup(h);
+    if (rc != CURLE_OK) {
+        std::free(b.data);
+        if (b.too_big)
+            set_error(error, "response body larger than 64 MiB");
+        else if (b.oom)
+            set_error(error, "out of memory");
+        else
+            set_curl_error(error, rc, errbuf);
+        return -1;
+    }
+    if (!b.data) { // an empty body is still a body
+        b.data = static_cast<char *>(std::malloc(1));
+        if (!b.data) {
+            set_error(error, "out of memory");
+            return -1;
+        }
+        b.data[0] = '\0';
+    }
+    *body = b.data;
+    *status = static_cast<int32_t>(code);
+    return 0;
+}
+
+int32_t io_post(void *, const char *, const void *, size_t, char **body, int32_t *status,
+                char **error) noexcept
+{
+    if (body)
+        *body = nullptr;
+    if (status)
+        *status = 0;
+    set_error(error, "POST is not supported by this transport");
+    return -1;
+}
+
+// ---- velkaron_http: request -------------------------------------------------
+
+struct xfer {
+    const velkaron_http_req *req;
+    int32_t status;     // from the final status line
+    bool interim;       // inside a 1xx response, whose headers are not reported
+    bool stopped;       // a callback asked to stop
+    bool oom;
+    char *scratch;      // NUL-terminated copies of one header's name and value
+    size_t scratch_cap;
+};
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// "HTTP/1.1 206 Partial Content", "HTTP/2 200": the three digits after the
+// first run of spaces; -1 when the line does not have that shape.
+int parse_status_line(const char *p, size_t n)
+{
+    size_t i = 5; // after "HTTP/"
+    while (i < n && p[i] != ' ')
+        i++;
+    while (i < n && p[i] == ' ')
+        i++;
+    if (i + 3 > n)
+        return -1;
+    int v = 0;
+    for (size_t k = 0; k < 3; k++) {
+        char c = p[i + k];
+        if (c < '0' || c > '9')
+            return -1;
+        v = v * 10 + (c - '0');
+    }
+    if (i + 3 < n && p[i + 3] != ' ' && !is_space(p[i + 3]))
+        return -1;
+    return v;
+}
+
+bool scratch_fit(xfer *x, size_t need) noexcept
+{
+    if (need <= x->scratch_cap)
+        return true;
+    size_t cap = x->scratch_cap ? x->scratch_cap : 256;
+    while (cap < need)
+        cap *= 2;
+    auto *p = static_cast<char *>(std::realloc(x->scratch, cap));
+    if (!p)
+        return false;
+    x->scratch = p;
+    x->scratch_cap = cap;
+    return true;
+}
+
+int32_t report(xfer *x, const char *name, size_t name_len, const char *value, size_t value_len) noexcept
+{
+    if (!scratch_fit(x, name_len + value_len + 2)) {
+        x->oom = true;
+        return 1;
+    }
+    std::memcpy(x->scratch, name, name_len);
+    x->scratch[name_len] = '\0';
+    char *v = x->scratch + name_len + 1;
+    std::memcpy(v, value, value_len);
+    v[value_len] = '\0';
+    return x->req->on_header ? x->req->on_header(x->req->cb_ctx, x->scratch, v) : 0;
+}
+
+// libcurl hands over one raw header line at a time, status lines included.
+// Each response header goes to on_header with name and value trimmed; the
+// final status line becomes the pseudo-header ":status".
+size_t req_header(char *buf, size_t size, size_t nmemb, void *ud) noexcept
+{
+    auto *x = static_cast<xfer *>(ud);
+    size_t n = size * nmemb;
+    size_t len = n;
+    while (len > 0 && (buf[len - 1] == '\r' || buf[len - 1] == '\n'))
+        len--;
+    if (len >= 5 && std::memcmp(buf, "HTTP/", 5) == 0) {
+        int code = parse_status_line(buf, len);
+        if (code < 0)
+            return n;
+        if (code >= 100 && code < 200) { // 100 Continue, 103 Early Hints
+            x->interim = true;
+            return n;
+        }
+        x->interim = false;
+        x->status = code;
+        char digits[16];
+        int dl = std::snprintf(digits, sizeof digits, "%d", code);
+        if (report(x, ":status", 7, digits, static_cast<size_t>(dl)) != 0) {
+            x->stopped = true;
+            return 0;
+        }
+        return n;
+    }
+    if (x->interim || len == 0)
+        return n;
+    // An obsolete folded continuation line (leading white space) or a line
+    // without a colon carries no header of its own.
+    if (buf[0] == ' ' || buf[0] == '\t')
+        return n;
+    const char *colon = static_cast<const char *>(std::memchr(buf, ':', len));
+    if (!colon)
+        return n;
+    size_t name_end = static_cast<size_t>(colon - buf);
+    while (name_end > 0 && is_space(buf[name_end - 1]))
+        name_end--;
+    size_t vb = static_cast<size_t>(colon - buf) + 1;
+    size_t ve = len;
+    while (vb < ve && is_space(buf[vb]))
+        vb++;
+    while (ve > vb && is_space(buf[ve - 1]))
+        ve--;
+    if (name_end == 0)
+        return n;
+    if (report(x, buf, name_end, buf + vb, ve - vb) != 0) {
+        x->stopped = true;
+        return 0;
+    }
+    return n;
+}
+
+size_t req_body(char *ptr, size_t size, size_t nmemb, void *ud) noexcept
+{
+    auto *x = static_cast<xfer *>(ud);
+    size_t n = size * nmemb;
+    if (n == 0 || !x->req->on_body)
+        return n;
+    if (x->req->on_body(x->req->cb_ctx, ptr, n) != 0) {
+        x->stopped = true;
+        return 0;
+    }
+    return n;
+}
+
+// One HTTP exchange: no redirect is followed (the caller follows them under
+// its own rules), credentials go out as Basic authorization with the first
+// request. A transfer that a callback stopped still counts as an answer.
+int32_t http_request(void *, const velkaron_http_req *req, int32_t *status, char **error) noexcept
+{
+    if (status)
+        *status = 0;
+    if (!req || !status || req->size < sizeof(velkaron_http_req) || !req->url ||
+        (req->header_count && !req->headers)) {
+        set_error(error, "invalid request record");
+        return -1;
+    }
+    if (!global_init()) {
+        set_error(error, "libcurl initialisation failed");
+        return -1;
+    }
+    CURL *h = curl_easy_init();
+    if (!h) {
+        set_error(error, "out of memory");
+        return -1;
+    }
+    curl_slist *hdrs = nullptr;
+    for (uint64_t i = 0; i < req->header_count; i++) {
+        if (!req->headers[i])
+            continue;
+        curl_slist *next = curl_slist_append(hdrs, req->headers[i]);
+        if (!next) {
+            curl_slist_free_all(hdrs);
+            curl_easy_cleanup(h);
+            set_error(error, "out of memory");
+            return -1;
+        }
+        hdrs = next;
+    }
+    char errbuf[CURL_ERROR_SIZE];
+    errbuf[0] = '\0';
+    xfer x{};
+    x.req = req;
+    long timeout = req->timeout_ms ? static_cast<long>(req->timeout_ms) : k_default_timeout_ms;
+    bool ok = common_setup(h, req->url, timeout, errbuf) &&
+              curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_HTTPHEADER, hdrs) == CURLE_OK &&
+              // A proxy's CONNECT answer is not the server's response.
+              curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, req_header) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_HEADERDATA, &x) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, req_body) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_WRITEDATA, &x) == CURLE_OK;
+    const char *method = req->method ? req->method : "GET";
+    if (ok) {
+        if (std::strcmp(method, "GET") == 0)
+            ok = curl_easy_setopt(h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+        else if (std::strcmp(method, "HEAD") == 0)
+            ok = curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK;
+        else
+            ok = curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method) == CURLE_OK;
+    }
+    if (ok && req->user) {
+        ok = curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) == CURLE_OK &&
+             curl_easy_setopt(h, CURLOPT_USERNAME, req->user) == CURLE_OK &&
+             curl_easy_setopt(h, CURLOPT_PASSWORD, req->password ? req->password : "") == CURLE_OK;
+    }
+    if (!ok) {
+        curl_easy_cleanup(h);
+        curl_slist_free_all(hdrs);
+        set_error(error, "libcurl refused an option");
+        return -1;
+    }
+    CURLcode rc = curl_easy_perform(h);
+    long code = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_cleanup(h);
+    curl_slist_free_all(hdrs);
+    std::free(x.scratch);
+    if (x.oom) {
+        set_error(error, "out of memory");
+        return -1;
+    }
+    if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && x.stopped)) {
+        set_curl_error(error, rc, errbuf);
+        return -1;
+    }
+    *status = x.status ? x.status : static_cast<int32_t>(code);
+    return 0;
+}
+
+constexpr velkaron_io k_io = {nullptr, io_get, io_post, release};
+constexpr velkaron_http k_http = {sizeof(velkaron_http), 1, nullptr, http_request, release};
+
+} // namespace
+
+const velkaron_io *klaspnet_curl_io() { return &k_io; }
+const velkaron_http *klaspnet_curl_http() { return &k_http; }
