@@ -403,6 +403,40 @@ void drop_userinfo(char *url)
         std::memmove(a, at + 1, std::strlen(at + 1) + 1);
 }
 
+// Servers write raw bytes into Location (a UTF-8 folder name, a space), as
+// browsers tolerate. Such bytes may not stand in a request URL, and a URL that
+// is not plain ASCII would make every URL built on it (final URL, item URLs)
+// unusable in JSON: encode them as %XX before the target is checked and
+// followed. Returns url itself when nothing needs encoding, a new heap text
+// otherwise, or null when memory runs out.
+char *encode_raw_bytes(char *url)
+{
+    size_t extra = 0;
+    for (const unsigned char *p = reinterpret_cast<unsigned char *>(url); *p; p++) {
+        if (*p <= 0x20 || *p >= 0x7F)
+            extra += 2;
+    }
+    if (extra == 0)
+        return url;
+    size_t n = std::strlen(url);
+    auto *out = static_cast<char *>(std::malloc(n + extra + 1));
+    if (!out)
+        return nullptr;
+    static const char hex[] = "0123456789ABCDEF";
+    char *o = out;
+    for (const unsigned char *p = reinterpret_cast<unsigned char *>(url); *p; p++) {
+        if (*p <= 0x20 || *p >= 0x7F) {
+            *o++ = '%';
+            *o++ = hex[*p >> 4];
+            *o++ = hex[*p & 15];
+        } else {
+            *o++ = static_cast<char>(*p);
+        }
+    }
+    *o = '\0';
+    return out;
+}
+
 struct road_state {
     char *cur = nullptr;
     char *origin = nullptr;
@@ -516,6 +550,14 @@ int fetch_http(const klaspnet_conn *c, const char *url, int range, uint64_t limi
         }
         next[std::strcspn(next, "#")] = '\0';
         drop_userinfo(next);
+        if (char *enc = encode_raw_bytes(next); enc != next) {
+            std::free(next);
+            if (!enc) {
+                set_err(c, r, url, k_oom);
+                return -1;
+            }
+            next = enc;
+        }
         if (!klaspnet_url_is_http(next) || std::strlen(next) > k_max_url) {
             std::free(next);
             set_err(c, r, s.cur, "redirect to a URL that is not http(s)");

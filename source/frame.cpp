@@ -1,5 +1,6 @@
 #include "source/frame.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,75 @@ char g_err_ret[512];
 char *g_json_ret;
 
 const char k_empty_json[] = "{}";
+
+// Length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
+size_t utf8_seq(const unsigned char *p, size_t n)
+{
+    if (p[0] < 0x80)
+        return 1;
+    size_t len;
+    uint32_t cp, min;
+    if ((p[0] & 0xE0) == 0xC0) {
+        len = 2, cp = p[0] & 0x1F, min = 0x80;
+    } else if ((p[0] & 0xF0) == 0xE0) {
+        len = 3, cp = p[0] & 0x0F, min = 0x800;
+    } else if ((p[0] & 0xF8) == 0xF0) {
+        len = 4, cp = p[0] & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (len > n)
+        return 0;
+    for (size_t i = 1; i < len; i++) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+// Messages may quote bytes the library did not make: a transport's error
+// text, a page title cut at 200 bytes inside a character. The JSON writer
+// refuses text that is not UTF-8, which would turn the error into "{}", so
+// each byte that does not start a well-formed sequence becomes U+FFFD.
+// Returns null when the message is already well-formed (or memory runs out:
+// the message is then used as it is).
+char *utf8_repaired(const char *msg)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(msg);
+    size_t n = std::strlen(msg), bad = 0;
+    for (size_t i = 0; i < n;) {
+        size_t l = utf8_seq(s + i, n - i);
+        if (l == 0) {
+            bad++;
+            i++;
+        } else {
+            i += l;
+        }
+    }
+    if (bad == 0)
+        return nullptr;
+    auto *out = static_cast<char *>(std::malloc(n + 2 * bad + 1));
+    if (!out)
+        return nullptr;
+    char *o = out;
+    for (size_t i = 0; i < n;) {
+        size_t l = utf8_seq(s + i, n - i);
+        if (l == 0) {
+            std::memcpy(o, "\xEF\xBF\xBD", 3);
+            o += 3;
+            i++;
+        } else {
+            std::memcpy(o, s + i, l);
+            o += l;
+            i += l;
+        }
+    }
+    *o = '\0';
+    return out;
+}
 
 } // namespace
 
@@ -69,6 +139,9 @@ int put_out(char *dst, int32_t dst_len, const char *text)
 
 int fail(char *dst, int32_t dst_len, int code, const char *message)
 {
+    char *repaired = message ? utf8_repaired(message) : nullptr;
+    if (repaired)
+        message = repaired;
     char *json = nullptr;
     if (yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr)) {
         yyjson_mut_val *root = yyjson_mut_obj(doc);
@@ -86,6 +159,7 @@ int fail(char *dst, int32_t dst_len, int code, const char *message)
             dst[0] = '\0';
     }
     std::free(json);
+    std::free(repaired);
     return code;
 }
 
