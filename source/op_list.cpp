@@ -144,7 +144,10 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
         return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
 
     yyjson_mut_doc_set_root(s.out_doc, out);
-    yyjson_mut_obj_add_val(s.out_doc, out, "items", out_items);
+    // The answer is nothing but its items: without them the host would see an
+    // empty folder, so this addition, unlike the report's keys, must succeed.
+    if (!yyjson_mut_obj_add_val(s.out_doc, out, "items", out_items))
+        return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
 
     yyjson_mut_doc_set_root(s.pub_doc, pub);
     yyjson_mut_obj_add_str(s.pub_doc, pub, "op", "list");

@@ -34,34 +34,36 @@ int parse_failure(char *dst, int32_t dst_len, int rc)
     }
 }
 
-// Serialise the result; null when memory ran out. Additions are not checked
-// one by one: a key or item that cannot be allocated is left out, and only a
-// document that cannot be written at all is a failure.
+// Serialise the result; null when memory ran out. Every addition is checked:
+// a listing with an item or a key silently left out would tell the host a
+// different folder than the page shows, so a partial document is a failure.
 char *to_json(const kldlp_result &r)
 {
     yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
     if (!doc) return nullptr;
     yyjson_mut_val *root = yyjson_mut_obj(doc);
     yyjson_mut_val *items = yyjson_mut_arr(doc);
-    yyjson_mut_doc_set_root(doc, root);
-    yyjson_mut_obj_add_str(doc, root, "op", "parse");
-    yyjson_mut_obj_add_str(doc, root, "dialect", kldlp_dialect_name(r.dialect));
-    yyjson_mut_obj_add_str(doc, root, "variant", kldlp_variant_name(r.variant));
-    yyjson_mut_obj_add_str(doc, root, "date_order", order_text(r.date_order));
-    yyjson_mut_obj_add_int(doc, root, "count", static_cast<int64_t>(r.count));
-    yyjson_mut_obj_add_int(doc, root, "rejected", static_cast<int64_t>(r.rejected));
-    yyjson_mut_obj_add_int(doc, root, "skipped", static_cast<int64_t>(r.skipped));
-    for (uint64_t i = 0; i < r.count; i++) {
+    bool ok = root && items;
+    if (ok) {
+        yyjson_mut_doc_set_root(doc, root);
+        ok = yyjson_mut_obj_add_str(doc, root, "op", "parse") &&
+             yyjson_mut_obj_add_str(doc, root, "dialect", kldlp_dialect_name(r.dialect)) &&
+             yyjson_mut_obj_add_str(doc, root, "variant", kldlp_variant_name(r.variant)) &&
+             yyjson_mut_obj_add_str(doc, root, "date_order", order_text(r.date_order)) &&
+             yyjson_mut_obj_add_int(doc, root, "count", static_cast<int64_t>(r.count)) &&
+             yyjson_mut_obj_add_int(doc, root, "rejected", static_cast<int64_t>(r.rejected)) &&
+             yyjson_mut_obj_add_int(doc, root, "skipped", static_cast<int64_t>(r.skipped));
+    }
+    for (uint64_t i = 0; ok && i < r.count; i++) {
         const kldlp_entry &e = r.items[i];
         yyjson_mut_val *o = yyjson_mut_obj(doc);
-        yyjson_mut_obj_add_strcpy(doc, o, "name", e.name);
-        yyjson_mut_obj_add_bool(doc, o, "folder", e.folder != 0);
-        yyjson_mut_obj_add_int(doc, o, "size", e.size);
-        yyjson_mut_obj_add_int(doc, o, "mtime_ms", e.mtime_ms);
-        yyjson_mut_arr_append(items, o);
+        ok = o && yyjson_mut_obj_add_strcpy(doc, o, "name", e.name) &&
+             yyjson_mut_obj_add_bool(doc, o, "folder", e.folder != 0) &&
+             yyjson_mut_obj_add_int(doc, o, "size", e.size) &&
+             yyjson_mut_obj_add_int(doc, o, "mtime_ms", e.mtime_ms) && yyjson_mut_arr_append(items, o);
     }
-    yyjson_mut_obj_add_val(doc, root, "items", items);
-    char *json = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+    ok = ok && yyjson_mut_obj_add_val(doc, root, "items", items);
+    char *json = ok ? yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr) : nullptr;
     yyjson_mut_doc_free(doc);
     return json;
 }

@@ -137,16 +137,22 @@ int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char 
         yyjson_mut_val *o = yyjson_mut_obj(doc);
         if (o && yyjson_mut_obj_add_strncpy(doc, o, "url", url.data, url.len)) {
             yyjson_mut_doc_set_root(doc, o);
-            // An empty user name (http://@h/) still asks for the header.
+            // An empty user name (http://@h/) still asks for the header. An
+            // answer without the header the root needs would send the player
+            // to the server without credentials: that is an out-of-memory
+            // failure, not an answer.
+            bool ok = true;
             if (cfg.root.user) {
+                ok = false;
                 if (char *hdr = basic_header(cfg.root.user, cfg.root.pass)) {
                     yyjson_mut_val *h = yyjson_mut_obj(doc);
-                    if (h && yyjson_mut_obj_add_strcpy(doc, h, "Authorization", hdr))
-                        yyjson_mut_obj_add_val(doc, o, "headers", h);
+                    ok = h && yyjson_mut_obj_add_strcpy(doc, h, "Authorization", hdr) &&
+                         yyjson_mut_obj_add_val(doc, o, "headers", h);
                     klaspnet_free_secret(hdr);
                 }
             }
-            answer = yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr);
+            if (ok)
+                answer = yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr);
         }
         yyjson_mut_doc_free(doc);
     }

@@ -164,18 +164,22 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
     yyjson_mut_doc_set_root(s.set_doc, set);
     yyjson_mut_doc_set_root(s.rep_doc, rep);
 
-    // Proposed settings: only what validation found.
-    yyjson_mut_obj_add_str(s.set_doc, set, "RuntimeType", "ASPNET");
-    if (!s.cfg.has_id) {
+    // Proposed settings: only what validation found. The host stores this
+    // object as it is, so a finding left out (a new ID, the moved URL, the
+    // date order) would be lost without notice: each addition must succeed.
+    bool whole = yyjson_mut_obj_add_str(s.set_doc, set, "RuntimeType", "ASPNET");
+    if (whole && !s.cfg.has_id) {
         char id[37];
         klaspnet_guid(id);
-        yyjson_mut_obj_add_strcpy(s.set_doc, set, "ID", id);
+        whole = yyjson_mut_obj_add_strcpy(s.set_doc, set, "ID", id);
     }
-    if (moved)
-        yyjson_mut_obj_add_strcpy(s.set_doc, set, "URL", page.base_url);
+    if (whole && moved)
+        whole = yyjson_mut_obj_add_strcpy(s.set_doc, set, "URL", page.base_url);
     const int32_t order = page.result.date_order;
-    if (!page.result.date_hinted && (order == KLDLP_ORDER_DMY || order == KLDLP_ORDER_MDY))
-        yyjson_mut_obj_add_str(s.set_doc, set, "DateOrder", order == KLDLP_ORDER_DMY ? "dmy" : "mdy");
+    if (whole && !page.result.date_hinted && (order == KLDLP_ORDER_DMY || order == KLDLP_ORDER_MDY))
+        whole = yyjson_mut_obj_add_str(s.set_doc, set, "DateOrder", order == KLDLP_ORDER_DMY ? "dmy" : "mdy");
+    if (!whole)
+        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
 
     // The report.
     yyjson_mut_obj_add_str(s.rep_doc, rep, "op", "validate");
