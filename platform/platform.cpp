@@ -1,7 +1,12 @@
+// rand_s is declared only when _CRT_RAND_S is defined before the first
+// <stdlib.h> of the translation unit, which any header may pull in.
+#if defined(_WIN32)
+#define _CRT_RAND_S
+#endif
+
 #include "platform/platform.h"
 
 #if defined(_WIN32)
-#define _CRT_RAND_S
 #include <stdlib.h>
 #include <windows.h>
 
