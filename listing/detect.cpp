@@ -33,6 +33,7 @@ struct markers {
     bool pre;            // any <pre>
     bool link_in_cell;   // a link inside a <td>
     bool link_in_item;   // a link inside an <li>
+    bool any_row;        // not a marker: some <tr> exists, so a table pass can find something
 };
 
 bool is_icon_alt(const char *v, size_t n)
@@ -68,11 +69,14 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
     const char *v;
     size_t vn;
     for (;;) {
-        next_tok(&s, &t);
+        scan_tok(&s, &t);
         if (t.kind == TOK_EOF) break;
         if (t.kind == TOK_OPEN) {
             if (tag_is(t, "a")) {
-                if (get_attr(t.attrs, t.attrs_len, "href", &v, &vn)) {
+                // The markers are only ever set, so a link whose href could
+                // change none of them is not looked into.
+                const bool wanted = !m->sort_link || (in_cell && !m->link_in_cell) || in_item;
+                if (wanted && get_attr(t.attrs, t.attrs_len, "href", &v, &vn)) {
                     if (vn >= 3 && memcmp(v, "?C=", 3) == 0) m->sort_link = true;
                     if (in_cell) m->link_in_cell = true;
                     if (in_item) {
@@ -82,6 +86,7 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
                     }
                 }
             } else if (tag_is(t, "tr")) {
+                m->any_row = true;
                 if (!m->row_class && class_bits(t.attrs, t.attrs_len, {"file", "directory"})) {
                     m->row_class = true;
                     if (title_done) break;
@@ -89,7 +94,7 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
             } else if (tag_is(t, "td")) {
                 in_cell = true;
             } else if (tag_is(t, "img")) {
-                if (get_attr(t.attrs, t.attrs_len, "alt", &v, &vn) && is_icon_alt(v, vn)) m->icon = true;
+                if (!m->icon && get_attr(t.attrs, t.attrs_len, "alt", &v, &vn) && is_icon_alt(v, vn)) m->icon = true;
             } else if (tag_is(t, "li")) {
                 in_item = true;
             } else if (tag_is(t, "table")) {
@@ -157,7 +162,9 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
 int apache_passes(kldlp_ctx *c, const char *page, size_t len, bool table_first, const markers &m)
 {
     kldlp_result *r = c->res;
-    if (table_first) {
+    // Only a "tr" start tag opens a row; a page without one holds no table
+    // that the pass could recognise, so it would find nothing.
+    if (table_first && m.any_row) {
         int recognised = 0;
         int rc = generic_table_pass(c, page, len, &recognised);
         if (rc) return rc;
@@ -211,7 +218,9 @@ int dispatch(kldlp_ctx *c, const char *page, size_t len, const markers &m)
 
 // The folder path the title claims to list: the text after "Index of ",
 // character references decoded. A reference that had to be replaced leaves no
-// path, because a path with U+FFFD in it names no folder on the server.
+// path, because a path with U+FFFD in it names no folder on the server; so do
+// bytes that are not UTF-8 (an Apache page in ISO-8859-1), which could not be
+// compared with a folder path or shown in a result either.
 int take_index_of(kldlp_result *r, const ctext &title)
 {
     const char *p = title.p;
@@ -251,7 +260,7 @@ int list_pass(kldlp_ctx *c, const char *page, size_t len)
     const char *v;
     size_t vn;
     for (;;) {
-        next_tok(&s, &t);
+        scan_tok(&s, &t);
         if (t.kind == TOK_EOF) return 0;
         if (t.kind == TOK_OPEN) {
             if (tag_is(t, "li")) {

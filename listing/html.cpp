@@ -1,17 +1,31 @@
 // HTML scanning for generated listing pages: a small tokenizer (text runs,
 // start and end tags, comments/declarations/script bodies skipped), attribute
 // lookup on demand, and the character-reference and percent decoders.
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "listing/internal.h"
 
 namespace {
 
 inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
-inline bool is_alpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// Byte classes of the attribute reader.
+constexpr uint8_t k_space = 1, k_slash = 2, k_equals = 4, k_gt = 8;
+constexpr struct attr_bytes {
+    uint8_t b[256];
+    constexpr attr_bytes() : b{} {
+        for (int c : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) b[c] = k_space;
+        b['/'] = k_slash;
+        b['='] = k_equals;
+        b['>'] = k_gt;
+    }
+    constexpr uint8_t operator[](unsigned char c) const { return b[c]; }
+} k_attr_byte;
 
 // Case-folded equality of n bytes.
 bool ci_same(const char *a, const char *b, size_t n) {
@@ -48,91 +62,67 @@ const char *find_end_tag(const char *p, const char *end, const char *name, size_
 } // namespace
 
 void next_tok(html_scan *s, html_tok *t) {
+    const char *const end = s->end;
+    const char *p = s->pos;
     for (;;) {
-        *t = html_tok{};
-        const char *p = s->pos;
-        const char *end = s->end;
         if (p >= end) {
-            t->kind = TOK_EOF;
+            s->pos = p;
+            set_tok(t, TOK_EOF, nullptr, 0, nullptr, 0);
             return;
         }
         const size_t left = static_cast<size_t>(end - p);
         if (*p != '<') {
             const char *lt = static_cast<const char *>(memchr(p, '<', left));
             if (!lt) lt = end;
-            t->kind = TOK_TEXT;
-            t->text = p;
-            t->len = static_cast<size_t>(lt - p);
+            set_tok(t, TOK_TEXT, p, static_cast<size_t>(lt - p), nullptr, 0);
             s->pos = lt;
             return;
         }
-        // Comment: skipped up to the first "-->" after "<!--".
-        if (left >= 4 && p[1] == '!' && p[2] == '-' && p[3] == '-') {
+        // What follows the "<" decides: a letter starts a start tag, "/"
+        // and a letter an end tag; "<!--" a comment, other "<!" and "<?"
+        // a declaration; anything else leaves the "<" as text.
+        const unsigned char c1 = left >= 2 ? static_cast<unsigned char>(p[1]) : 0;
+        const char *name;
+        bool closing = false;
+        if (is_ascii_alpha(c1)) {
+            name = p + 1;
+        } else if (c1 == '/' && left >= 3 && is_ascii_alpha(static_cast<unsigned char>(p[2]))) {
+            name = p + 2;
+            closing = true;
+        } else if (c1 == '!' && left >= 4 && p[2] == '-' && p[3] == '-') {
+            // Comment: skipped up to the first "-->" after "<!--".
             if (left - 4 < 3) {
-                s->pos = end;
+                p = end;
                 continue;
             }
             const char *close = find_comment_end(p + 4, end);
-            s->pos = close ? close + 1 : end;
+            p = close ? close + 1 : end;
             continue;
-        }
-        // <!DOCTYPE ...>, <![CDATA[...]> and <?xml ...?>: skipped to the next ">".
-        if (left >= 2 && (p[1] == '!' || p[1] == '?')) {
+        } else if (c1 == '!' || c1 == '?') {
+            // <!DOCTYPE ...>, <![CDATA[...]> and <?xml ...?>: skipped to the next ">".
             const char *gt = static_cast<const char *>(memchr(p, '>', left));
-            s->pos = gt ? gt + 1 : end;
+            p = gt ? gt + 1 : end;
             continue;
-        }
-        const bool closing = left >= 2 && p[1] == '/';
-        const char *name = p + (closing ? 2 : 1);
-        if (name >= end || !is_alpha(static_cast<unsigned char>(*name))) {
+        } else {
             // A stray "<" is text on its own ("a<b" is three text runs).
-            t->kind = TOK_TEXT;
-            t->text = p;
-            t->len = 1;
+            set_tok(t, TOK_TEXT, p, 1, nullptr, 0);
             s->pos = p + 1;
             return;
         }
         const char *q = name + 1;
-        while (q < end) {
-            unsigned char c = static_cast<unsigned char>(*q);
-            if (!(is_alpha(c) || is_digit(c) || c == ':' || c == '-')) break;
-            ++q;
-        }
-        t->kind = closing ? TOK_CLOSE : TOK_OPEN;
-        t->text = name;
-        t->len = static_cast<size_t>(q - name);
-        // Attributes end at the first ">" outside a quoted value.
-        const char *a = q;
-        const char *r = q;
-        const char *stop = end;
-        while (r < end) {
-            char c = *r;
-            if (c == '>') {
-                stop = r;
-                break;
-            }
-            if (c == '"' || c == '\'') {
-                const char *cq = static_cast<const char *>(memchr(r + 1, c, static_cast<size_t>(end - r - 1)));
-                if (!cq) {
-                    r = end;
-                    break;
-                }
-                r = cq + 1;
-                continue;
-            }
-            ++r;
-        }
-        t->attrs = a;
-        t->attrs_len = static_cast<size_t>(stop - a);
+        while (q < end && k_tag_name_byte[static_cast<unsigned char>(*q)]) ++q;
+        const size_t name_len = static_cast<size_t>(q - name);
+        const char *stop = attrs_end(q, end);
+        set_tok(t, closing ? TOK_CLOSE : TOK_OPEN, name, name_len, q, static_cast<size_t>(stop - q));
         s->pos = stop < end ? stop + 1 : end;
-        if (t->kind == TOK_OPEN) {
+        if (!closing) {
             // Script and style bodies are raw text: nothing inside is markup.
             const char *raw = nullptr;
             size_t rlen = 0;
-            if (ci_eqn(t->text, t->len, "script")) {
+            if (name_len == 6 && ci_same(name, "script", 6)) {
                 raw = "script";
                 rlen = 6;
-            } else if (ci_eqn(t->text, t->len, "style")) {
+            } else if (name_len == 5 && ci_same(name, "style", 5)) {
                 raw = "style";
                 rlen = 5;
             }
@@ -163,24 +153,22 @@ int ci_prefix(const char *s, size_t len, const char *text) {
 
 int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len) {
     if (!attrs) return 0;
+    const size_t want = strlen(name);
     size_t i = 0;
     const size_t n = attrs_len;
+    auto is = [attrs](size_t k, uint8_t cls) { return (k_attr_byte[static_cast<unsigned char>(attrs[k])] & cls) != 0; };
     while (i < n) {
-        while (i < n && (is_html_space(static_cast<unsigned char>(attrs[i])) || attrs[i] == '/')) ++i;
+        while (i < n && is(i, k_space | k_slash)) ++i;
         if (i >= n) break;
         const size_t ns = i;
-        while (i < n) {
-            unsigned char c = static_cast<unsigned char>(attrs[i]);
-            if (is_html_space(c) || c == '/' || c == '=' || c == '>') break;
-            ++i;
-        }
+        while (i < n && !is(i, k_space | k_slash | k_equals | k_gt)) ++i;
         const size_t nlen = i - ns;
-        while (i < n && is_html_space(static_cast<unsigned char>(attrs[i]))) ++i;
+        while (i < n && is(i, k_space)) ++i;
         const char *v = attrs + i;
         size_t vlen = 0;
         if (i < n && attrs[i] == '=') {
             ++i;
-            while (i < n && is_html_space(static_cast<unsigned char>(attrs[i]))) ++i;
+            while (i < n && is(i, k_space)) ++i;
             if (i < n && (attrs[i] == '"' || attrs[i] == '\'')) {
                 const char q = attrs[i++];
                 v = attrs + i;
@@ -194,11 +182,11 @@ int get_attr(const char *attrs, size_t attrs_len, const char *name, const char *
                 }
             } else {
                 v = attrs + i;
-                while (i < n && !is_html_space(static_cast<unsigned char>(attrs[i]))) ++i;
+                while (i < n && !is(i, k_space)) ++i;
                 vlen = static_cast<size_t>(attrs + i - v);
             }
         }
-        if (nlen && ci_eqn(attrs + ns, nlen, name)) {
+        if (nlen && nlen == want && ci_same(attrs + ns, name, nlen)) {
             *val = v;
             *val_len = vlen;
             return 1;
@@ -262,36 +250,54 @@ void trim(const char **s, size_t *len) {
     *len = n;
 }
 
-int sb_add(sbuf *b, const char *s, size_t n) {
-    if (n > SIZE_MAX - b->len - 1) return -1;
-    const size_t need = b->len + n + 1;
-    if (need > b->cap) {
-        size_t cap;
-        if (b->cap == 0) {
-            cap = 64;
-            if (need > 64) {
-                cap = 128;
-                while (cap < need) {
-                    if (cap > SIZE_MAX / 2) return -1;
-                    cap *= 2;
-                }
-            }
-        } else {
-            cap = b->cap;
+namespace {
+
+// Capacity for at least need bytes: 64 for a first small text, else 128 (or
+// the old capacity) doubled until it suffices. False when memory ran out;
+// the builder is then unchanged.
+bool sb_grow(sbuf *b, size_t need) {
+    if (need <= b->cap) return true;
+    size_t cap;
+    if (b->cap == 0) {
+        cap = 64;
+        if (need > 64) {
+            cap = 128;
             while (cap < need) {
-                if (cap > SIZE_MAX / 2) return -1;
+                if (cap > SIZE_MAX / 2) return false;
                 cap *= 2;
             }
         }
-        char *d = static_cast<char *>(realloc(b->data, cap));
-        if (!d) return -1;
-        b->data = d;
-        b->cap = cap;
+    } else {
+        cap = b->cap;
+        while (cap < need) {
+            if (cap > SIZE_MAX / 2) return false;
+            cap *= 2;
+        }
     }
+    char *d = static_cast<char *>(realloc(b->data, cap));
+    if (!d) return false;
+    b->data = d;
+    b->cap = cap;
+    return true;
+}
+
+} // namespace
+
+int sb_add(sbuf *b, const char *s, size_t n) {
+    if (n > SIZE_MAX - b->len - 1) return -1;
+    if (!sb_grow(b, b->len + n + 1)) return -1;
     if (n) memcpy(b->data + b->len, s, n);
     b->len += n;
     b->data[b->len] = '\0';
     return 0;
+}
+
+char *sb_room(sbuf *b, size_t n) {
+    b->len = 0;
+    if (b->data) b->data[0] = '\0';
+    if (n == SIZE_MAX || !sb_grow(b, n + 1)) return nullptr;
+    b->data[0] = '\0';
+    return b->data;
 }
 
 void sb_free(sbuf *b) {
@@ -383,6 +389,12 @@ char *kldlp_html_decode(const char *s, size_t len, int *bad) {
     if (len == SIZE_MAX) return nullptr;
     char *out = static_cast<char *>(malloc(len + 1));
     if (!out) return nullptr;
+    html_decode_to(s, len, out, bad);
+    return out;
+}
+
+size_t html_decode_to(const char *s, size_t len, char *out, int *bad) {
+    if (bad) *bad = 0;
     size_t o = 0, i = 0;
     while (i < len) {
         const char *amp = static_cast<const char *>(memchr(s + i, '&', len - i));
@@ -417,16 +429,28 @@ char *kldlp_html_decode(const char *s, size_t len, int *bad) {
         o += put_utf8(out + o, u);
     }
     out[o] = '\0';
-    return out;
+    return o;
 }
 
 char *pct_decode_n(const char *s, size_t len, size_t *out_len) {
     if (!s || len == SIZE_MAX) return nullptr;
     char *out = static_cast<char *>(malloc(len + 1));
     if (!out) return nullptr;
-    size_t o = 0;
-    for (size_t i = 0; i < len;) {
-        if (s[i] == '%' && len - i >= 3) {
+    const size_t o = pct_decode_to(s, len, out);
+    if (out_len) *out_len = o;
+    return out;
+}
+
+size_t pct_decode_to(const char *s, size_t len, char *out) {
+    size_t o = 0, i = 0;
+    while (i < len) {
+        const char *pc = static_cast<const char *>(memchr(s + i, '%', len - i));
+        const size_t run = (pc ? static_cast<size_t>(pc - s) : len) - i;
+        if (run && out + o != s + i) memmove(out + o, s + i, run); // out may be s itself
+        o += run;
+        i += run;
+        if (i >= len) break;
+        if (len - i >= 3) {
             const int h = hexval(static_cast<unsigned char>(s[i + 1]));
             const int l = hexval(static_cast<unsigned char>(s[i + 2]));
             if (h >= 0 && l >= 0) {
@@ -438,8 +462,7 @@ char *pct_decode_n(const char *s, size_t len, size_t *out_len) {
         out[o++] = s[i++];
     }
     out[o] = '\0';
-    if (out_len) *out_len = o;
-    return out;
+    return o;
 }
 
 char *kldlp_pct_decode(const char *s, size_t len) { return pct_decode_n(s, len, nullptr); }

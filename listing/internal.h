@@ -1,8 +1,10 @@
 // Pieces shared by the listing parser's passes; not used outside listing/.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "listing/kldlp.h"
 
@@ -17,20 +19,49 @@ struct kldlp_limits {
     int32_t date_order; // hint
 };
 
-// Parse context: one per kldlp_parse call.
+// Scratch text reused from link to link (decoded hrefs, names, sizes and
+// dates), so that a link costs no allocation unless it becomes an entry.
+struct sbuf {
+    char *data;
+    size_t len;
+    size_t cap;
+};
+
+// Parse context: one per kldlp_parse call. A context that is all zero apart
+// from lim, page_url and res is ready for use.
 struct kldlp_ctx {
     const kldlp_limits *lim;
     const char *page_url;
     kldlp_result *res;
     char **dates;      // raw date text of entry i, or null; same capacity as items
-    uint64_t *index;   // name index: 0 empty, else entry index + 1
+    void *texts;       // the storage of the date texts (chunks released together)
+    uint64_t *index;   // name index: 0 empty, else (upper 32 bits of the name's hash) << 32 | (entry index + 1)
     uint64_t slots;    // power of two
+    // Whether a link of one plain segment ("x", "x/") can be taken as a child
+    // of the page's folder without resolving it: 0 not yet known, 1 yes, 2 no
+    // (the page URL lacks a scheme or authority, or its folder holds "." or
+    // ".." segments, which resolution would remove).
+    int32_t plain_links;
+    sbuf ref;  // decoded href, then the decoded name
+    sbuf text; // decoded size or date text
 };
 
 int name_ok(const char *s, size_t len);
 // Takes ownership of name and date (both heap or null). 0, -3 or -4.
 int add_entry(kldlp_ctx *c, char *name, int folder, int64_t size, char *date);
-// Release everything the context owns besides the result (dates, index).
+// The same insertion for a name that has already passed name_ok (len bytes,
+// no NUL among them; hash = name_hash of them) and an optional date text
+// (date_len bytes, null for none). Both are copied only when the name
+// becomes an entry. 0, -3 or -4.
+int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int folder, int64_t size, const char *date,
+             size_t date_len);
+// The name index's hash of a name.
+uint64_t name_hash(const char *s, size_t n);
+// Asks for the index slot where the name of that hash will be looked up, so
+// that the memory read overlaps the work done before the insertion.
+void name_prefetch(const kldlp_ctx *c, uint64_t hash);
+// Release everything the context owns besides the result (dates, index,
+// scratch texts).
 void ctx_release(kldlp_ctx *c);
 
 // ---- HTML scanning -----------------------------------------------------
@@ -50,6 +81,8 @@ struct html_tok {
     size_t attrs_len;
 };
 
+// One step of the tokenizer: every kind of token, comments, declarations
+// and the bodies of script and style elements.
 void next_tok(html_scan *s, html_tok *t);
 int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len);
 int has_class(const char *attrs, size_t attrs_len, const char *cls);
@@ -58,15 +91,114 @@ int ci_prefix(const char *s, size_t len, const char *text);
 void trim(const char **s, size_t *len);
 inline bool is_html_space(unsigned char c) { return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20; }
 
-struct sbuf {
-    char *data;
-    size_t len;
-    size_t cap;
-};
 [[nodiscard]] int sb_add(sbuf *b, const char *s, size_t n);
+// Empties the builder and makes room for n bytes and a NUL; the data
+// pointer, or null when memory ran out (the builder then keeps its old
+// storage, emptied).
+char *sb_room(sbuf *b, size_t n);
 void sb_free(sbuf *b);
 
 char *pct_decode_n(const char *s, size_t len, size_t *out_len);
+// The decoders writing into caller storage of at least len + 1 bytes (their
+// output is never longer than their input); they return the output length
+// and NUL-terminate it. pct_decode_to may decode in place (out == s).
+size_t html_decode_to(const char *s, size_t len, char *out, int *bad);
+size_t pct_decode_to(const char *s, size_t len, char *out);
+
+// ---- the tokenizer's common steps, inline ------------------------------
+
+inline bool is_ascii_alpha(unsigned char c) { return static_cast<unsigned char>((c | 0x20) - 'a') < 26; }
+
+// Bytes that continue a tag name: ASCII letters, digits, ":" and "-".
+inline constexpr struct tag_name_bytes {
+    bool b[256];
+    constexpr tag_name_bytes() : b{} {
+        for (int c = 0; c < 256; ++c)
+            b[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ':' || c == '-';
+    }
+    constexpr bool operator[](unsigned char c) const { return b[c]; }
+} k_tag_name_byte;
+
+// First byte of [p, end) equal to a, b or c, or end. Eight bytes at a time:
+// a byte equal to one of the three turns its word's test non-zero, and the
+// lowest flagged byte is the first match (a borrow only ever flags bytes
+// above a true match).
+inline const char *find_any3(const char *p, const char *end, char a, char b, char c) {
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    constexpr uint64_t highs = 0x8080808080808080ull;
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t ma = ones * static_cast<unsigned char>(a);
+        const uint64_t mb = ones * static_cast<unsigned char>(b);
+        const uint64_t mc = ones * static_cast<unsigned char>(c);
+        while (end - p >= 8) {
+            uint64_t w;
+            memcpy(&w, p, 8);
+            const uint64_t xa = w ^ ma, xb = w ^ mb, xc = w ^ mc;
+            const uint64_t hit = (((xa - ones) & ~xa) | ((xb - ones) & ~xb) | ((xc - ones) & ~xc)) & highs;
+            if (hit) return p + (std::countr_zero(hit) >> 3);
+            p += 8;
+        }
+    }
+    for (; p < end; ++p)
+        if (*p == a || *p == b || *p == c) return p;
+    return end;
+}
+
+// End of a tag's attribute text, which starts at q: the first ">" outside a
+// quoted value, or end when there is none (also when a quote never closes).
+inline const char *attrs_end(const char *q, const char *end) {
+    // Most tags of a listing have no attributes ("<tr>", "</td>").
+    if (q < end && *q == '>') return q;
+    const char *r = q;
+    while (r < end) {
+        r = find_any3(r, end, '>', '"', '\'');
+        if (r == end || *r == '>') return r;
+        const char *cq = static_cast<const char *>(memchr(r + 1, *r, static_cast<size_t>(end - r - 1)));
+        if (!cq) return end;
+        r = cq + 1;
+    }
+    return end;
+}
+
+inline void set_tok(html_tok *t, int32_t kind, const char *text, size_t len, const char *attrs, size_t attrs_len) {
+    t->kind = kind;
+    t->text = text;
+    t->len = len;
+    t->attrs = attrs;
+    t->attrs_len = attrs_len;
+}
+
+// next_tok for the passes: text runs and the tags of a listing are read
+// here, in the pass's own loop; the rest (the end of the page, comments,
+// declarations, a stray "<", and tags whose name could be script or style)
+// by next_tok itself.
+inline void scan_tok(html_scan *s, html_tok *t) {
+    const char *p = s->pos;
+    const char *const end = s->end;
+    if (p < end && *p != '<') {
+        const char *lt = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
+        if (!lt) lt = end;
+        set_tok(t, TOK_TEXT, p, static_cast<size_t>(lt - p), nullptr, 0);
+        s->pos = lt;
+        return;
+    }
+    if (end - p >= 3) {
+        const bool closing = p[1] == '/';
+        const char *name = p + (closing ? 2 : 1);
+        if (is_ascii_alpha(static_cast<unsigned char>(*name))) {
+            const char *q = name + 1;
+            while (q < end && k_tag_name_byte[static_cast<unsigned char>(*q)]) ++q;
+            const size_t name_len = static_cast<size_t>(q - name);
+            if (closing || !((name_len == 5 || name_len == 6) && (name[0] | 0x20) == 's')) {
+                const char *stop = attrs_end(q, end);
+                set_tok(t, closing ? TOK_CLOSE : TOK_OPEN, name, name_len, q, static_cast<size_t>(stop - q));
+                s->pos = stop < end ? stop + 1 : end;
+                return;
+            }
+        }
+    }
+    next_tok(s, t);
+}
 
 // ---- sizes and dates ---------------------------------------------------
 

@@ -108,7 +108,7 @@ int parse_pre(kldlp_ctx *c, const char *page, size_t len, int nginx_mode, int *p
     const char *v;
     size_t vn;
     for (;;) {
-        next_tok(&s, &t);
+        scan_tok(&s, &t);
         // A link's line ends where the next link starts, at </pre> and at the
         // end of the page.
         if (st.pending && (t.kind == TOK_EOF || (t.kind == TOK_CLOSE && tag_is(t, "pre")) ||

@@ -259,7 +259,12 @@ bool ci_same_part(const url_part &a, const url_part &b) {
 
 } // namespace
 
-int kldlp_child_name(const char *page_url, const char *link, char **name, int *folder) {
+namespace {
+
+// The child test, telling memory exhaustion (-4) apart from a link whose last
+// segment is no usable name (-1): a page parsed while memory ran short must
+// fail, not pass with an entry counted as rejected.
+int child_name(const char *page_url, const char *link, char **name, int *folder) {
     if (name) *name = nullptr;
     if (folder) *folder = 0;
     if (!folder || !page_url || !link || !name) return 0;
@@ -296,7 +301,7 @@ int kldlp_child_name(const char *page_url, const char *link, char **name, int *f
 
     size_t dlen = 0;
     char *dec = pct_decode_n(ln.path.p + k, n - k, &dlen);
-    if (!dec) return -1;
+    if (!dec) return KLDLP_E_NOMEM;
     if (!name_ok(dec, dlen)) {
         free(dec);
         return -1;
@@ -306,10 +311,17 @@ int kldlp_child_name(const char *page_url, const char *link, char **name, int *f
     return 1;
 }
 
+} // namespace
+
+int kldlp_child_name(const char *page_url, const char *link, char **name, int *folder) {
+    const int rc = child_name(page_url, link, name, folder);
+    return rc < 0 ? -1 : rc;
+}
+
 namespace {
 
-// Scratch storage for the common short link: heap only when it outgrows the
-// stack array.
+// Scratch storage for the rare link that needs the full resolver: heap only
+// when it outgrows the stack array.
 template <size_t N> struct scratch {
     char local[N];
     char *p = nullptr;
@@ -317,11 +329,100 @@ template <size_t N> struct scratch {
         p = n <= N ? local : static_cast<char *>(malloc(n));
         return p;
     }
-    void adopt(char *heap) { p = heap; }
     ~scratch() {
         if (p != local) free(p);
     }
 };
+
+// Whether the page's folder survives resolution unchanged: the page URL has
+// a scheme and an authority, and no piece of its folder is "." or "..". Then
+// a link of one plain segment resolves to that folder followed by the
+// segment, which is always a direct child.
+bool folder_is_plain(const char *page_url) {
+    url_parts pg;
+    uparse(page_url, &pg);
+    if (!pg.scheme.present || !pg.authority.present) return false;
+    const char *p = pg.path.p;
+    size_t n = pg.path.len;
+    while (n > 0 && p[n - 1] != '/') --n; // the folder: up to its last "/"
+    size_t i = 0;
+    while (i < n) {
+        const char *slash = static_cast<const char *>(memchr(p + i, '/', n - i));
+        const size_t e = slash ? static_cast<size_t>(slash - p) : n;
+        const size_t len = e - i;
+        if ((len == 1 && p[i] == '.') || (len == 2 && p[i] == '.' && p[i + 1] == '.')) return false;
+        i = e + 1;
+    }
+    return true;
+}
+
+// A link of one plain segment: not empty, not "." or "..", no "/" but for
+// one at its end, and none of ":" (it could be a scheme), "?", "#" or NUL
+// (the resolver reads links as texts). Such a link resolves against the page
+// to the page's folder followed by the link, a direct child; *seg_len gets
+// the segment's length without the final "/", *folder whether it had one.
+bool plain_segment(const char *h, size_t n, size_t *seg_len, int *folder) {
+    if (n == 0) return false;
+    int dir = 0;
+    if (h[n - 1] == '/') {
+        dir = 1;
+        --n;
+    }
+    if (n == 0) return false;
+    if (h[0] == '.' && (n == 1 || (n == 2 && h[1] == '.'))) return false;
+    for (size_t i = 0; i < n; ++i) {
+        const char c = h[i];
+        if (c == '/' || c == ':' || c == '?' || c == '#' || c == '\0') return false;
+    }
+    *seg_len = n;
+    *folder = dir;
+    return true;
+}
+
+// A size text read as the entry's size: -1 when absent or unreadable. A NUL
+// byte can never be part of a size, so such a text reads as -1 whatever its
+// references; otherwise the decoded text ends at its NUL.
+int size_of(kldlp_ctx *c, const char *size, size_t size_len, int64_t *out) {
+    *out = -1;
+    if (!size || memchr(size, '\0', size_len)) return 0;
+    if (!memchr(size, '&', size_len)) {
+        *out = kldlp_parse_size(size, size_len);
+        return 0;
+    }
+    char *d = sb_room(&c->text, size_len);
+    if (!d) return KLDLP_E_NOMEM;
+    const size_t n = html_decode_to(size, size_len, d, nullptr);
+    *out = kldlp_parse_size(d, n);
+    return 0;
+}
+
+// Size, date and insertion, once the link has named a child. The name is
+// either a view (heap null) or a heap text from kldlp_child_name.
+int finish(kldlp_ctx *c, const char *name, size_t name_len, char *heap, int folder, const char *size,
+           size_t size_len, const char *date, size_t date_len) {
+    // The name's index slot is fetched while the size and date are read.
+    const uint64_t hash = name_hash(name, name_len);
+    name_prefetch(c, hash);
+    int64_t sz = -1;
+    if (int rc = size_of(c, size, size_len, &sz); rc != 0) {
+        free(heap);
+        return rc;
+    }
+    const char *dt = date;
+    size_t dn = date_len;
+    if (date && memchr(date, '&', date_len)) {
+        char *d = sb_room(&c->text, date_len);
+        if (!d) {
+            free(heap);
+            return KLDLP_E_NOMEM;
+        }
+        dn = html_decode_to(date, date_len, d, nullptr);
+        dt = d;
+    }
+    const int rc = add_name(c, name, name_len, hash, folder, sz, dt, dn);
+    free(heap);
+    return rc;
+}
 
 } // namespace
 
@@ -329,33 +430,56 @@ int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, 
              size_t date_len) {
     kldlp_result *r = c->res;
     if (!href) return KLDLP_E_NOMEM; // as a failed decode: callers always pass a link
-    // Character references in the href. Links without "&" decode to
-    // themselves, so they are only copied (the resolver needs a NUL).
-    scratch<2048> ref;
-    int bad = 0;
+    // Character references in the href; a link without "&" is its own text.
+    const char *h = href;
+    size_t hn = href_len;
     if (memchr(href, '&', href_len)) {
-        char *d = kldlp_html_decode(href, href_len, &bad);
+        char *d = sb_room(&c->ref, href_len);
         if (!d) return KLDLP_E_NOMEM;
-        ref.adopt(d);
-    } else {
-        char *d = ref.get(href_len + 1);
-        if (!d) return KLDLP_E_NOMEM;
-        if (href_len) memcpy(d, href, href_len);
-        d[href_len] = '\0';
+        int bad = 0;
+        hn = html_decode_to(href, href_len, d, &bad);
+        h = d;
+        if (bad) {
+            r->rejected++;
+            return 0;
+        }
     }
+
+    if (c->plain_links == 0) c->plain_links = folder_is_plain(c->page_url) ? 1 : 2;
+    size_t seg = 0;
+    int folder = 0;
+    if (c->plain_links == 1 && plain_segment(h, hn, &seg, &folder)) {
+        // The usual listing link ("name", "name/"): the child's name is the
+        // segment, percent-decoded. The decoded name takes the place of the
+        // decoded href in the scratch text (it is never longer).
+        const char *name = h;
+        size_t len = seg;
+        if (memchr(h, '%', seg)) {
+            char *d = h == c->ref.data ? c->ref.data : sb_room(&c->ref, seg);
+            if (!d) return KLDLP_E_NOMEM;
+            len = pct_decode_to(h, seg, d);
+            name = d;
+        }
+        if (!name_ok(name, len)) {
+            r->rejected++;
+            return 0;
+        }
+        return finish(c, name, len, nullptr, folder, size, size_len, date, date_len);
+    }
+
+    // Everything else goes through the resolver and the child test.
+    scratch<2048> ref;
+    if (!ref.get(hn + 1)) return KLDLP_E_NOMEM;
+    if (hn) memcpy(ref.p, h, hn);
+    ref.p[hn] = '\0';
     const size_t abs_size = strlen(c->page_url) + strlen(ref.p) + 8;
     scratch<2048> abs;
     if (!abs.get(abs_size)) return KLDLP_E_NOMEM;
-    if (bad) {
-        r->rejected++;
-        return 0;
-    }
     if (kldlp_resolve(c->page_url, ref.p, abs.p, abs_size) != 0) {
         r->skipped++;
         return 0;
     }
     char *name = nullptr;
-    int folder = 0;
     const int cn = kldlp_child_name(c->page_url, abs.p, &name, &folder);
     if (cn < 0) {
         r->rejected++;
@@ -365,30 +489,5 @@ int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, 
         r->skipped++;
         return 0;
     }
-
-    int64_t sz = -1;
-    // A NUL byte can never be part of a size, so such a text reads as -1
-    // whatever its references; otherwise the decoded text ends at its NUL.
-    if (size && !memchr(size, '\0', size_len)) {
-        if (memchr(size, '&', size_len)) {
-            char *d = kldlp_html_decode(size, size_len, nullptr);
-            if (!d) {
-                free(name);
-                return KLDLP_E_NOMEM;
-            }
-            sz = kldlp_parse_size(d, strlen(d));
-            free(d);
-        } else {
-            sz = kldlp_parse_size(size, size_len);
-        }
-    }
-    char *dt = nullptr;
-    if (date) {
-        dt = kldlp_html_decode(date, date_len, nullptr);
-        if (!dt) {
-            free(name);
-            return KLDLP_E_NOMEM;
-        }
-    }
-    return add_entry(c, name, folder, sz, dt);
+    return finish(c, name, strlen(name), name, folder, size, size_len, date, date_len);
 }

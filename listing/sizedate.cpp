@@ -66,9 +66,15 @@ int64_t kldlp_parse_size(const char *s, size_t len) {
 
 namespace {
 
-constexpr const char *k_mon[12] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
-constexpr const char *k_mon_full[12] = {"january", "february", "march",     "april",   "may",      "june",
-                                        "july",    "august",   "september", "october", "november", "december"};
+struct month_name {
+    char text[10];
+    size_t len;
+};
+constexpr month_name k_mon[12] = {{"jan", 3}, {"feb", 3}, {"mar", 3}, {"apr", 3}, {"may", 3}, {"jun", 3},
+                                  {"jul", 3}, {"aug", 3}, {"sep", 3}, {"oct", 3}, {"nov", 3}, {"dec", 3}};
+constexpr month_name k_mon_full[12] = {{"january", 7}, {"february", 8}, {"march", 5},     {"april", 5},
+                                       {"may", 3},     {"june", 4},     {"july", 4},      {"august", 6},
+                                       {"september", 9}, {"october", 7}, {"november", 8}, {"december", 8}};
 
 // Morning/afternoon markers of Japanese, Chinese and Korean locales.
 struct marker {
@@ -88,7 +94,14 @@ constexpr int k_mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 inline bool is_alpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-inline bool word_is(const char *w, size_t n, const char *text) { return ci_eqn(w, n, text) != 0; }
+inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+
+constexpr size_t k_longest_word = 9; // "september"
+
+// A lower-cased word equals a lower-case text.
+template <size_t N> inline bool word_is(const char *w, size_t n, const char (&text)[N]) {
+    return n == N - 1 && memcmp(w, text, N - 1) == 0;
+}
 
 inline bool leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -179,10 +192,13 @@ void date_shape(const char *s, size_t len, date_shape_t *out) {
             while (i < len && (is_alpha(p[i]) || p[i] == '.')) ++i;
             size_t wn = i - st;
             while (wn && s[st + wn - 1] == '.') --wn; // "a.m." and "Jan." match as "a.m" and "jan"
-            const char *w = s + st;
+            // No known word is longer than "september"; a longer one fails.
+            if (wn > k_longest_word) return;
+            char w[k_longest_word];
+            for (size_t k = 0; k < wn; ++k) w[k] = static_cast<char>(lower(p[st + k]));
             if (word_is(w, wn, "am") || word_is(w, wn, "a.m") || word_is(w, wn, "pm") || word_is(w, wn, "p.m")) {
                 if (sh.ampm) return;
-                sh.ampm = (w[0] == 'a' || w[0] == 'A') ? 1 : 2;
+                sh.ampm = w[0] == 'a' ? 1 : 2;
             } else if (word_is(w, wn, "utc") || word_is(w, wn, "gmt") || word_is(w, wn, "z")) {
                 if (sh.tz) return;
                 sh.tz = 1;
@@ -192,7 +208,9 @@ void date_shape(const char *s, size_t len, date_shape_t *out) {
             } else {
                 int32_t m = 0;
                 for (int k = 0; k < 12 && !m; ++k)
-                    if (word_is(w, wn, k_mon[k]) || word_is(w, wn, k_mon_full[k])) m = k + 1;
+                    if ((wn == k_mon[k].len && memcmp(w, k_mon[k].text, wn) == 0) ||
+                        (wn == k_mon_full[k].len && memcmp(w, k_mon_full[k].text, wn) == 0))
+                        m = k + 1;
                 if (!m || sh.month) return; // weekday names and other words are not read
                 sh.month = m;
                 if (sh.n == 1 && sh.sep == 0 && st > 0 && (p[st - 1] == '-' || p[st - 1] == '/' || p[st - 1] == ' '))
@@ -300,23 +318,46 @@ int64_t kldlp_parse_date(const char *s, size_t len, int32_t order) {
 // One listing never mixes day-first and month-first readings: the numeric
 // dates of the whole page are read in the order that its unambiguous ones
 // (a day above 12, or the "-" and "." separators of day-first locales) support.
+// A text counts as a date that was read only when it is well formed and holds
+// a number: a blank date column, an empty cell or a lone "-" says nothing
+// about the page's dates, and a page of only those has no date order.
+//
+// Each text is shaped once. Its reading goes into mtime_ms at once; a
+// day/month date is read both ways (day first into mtime_ms, month first
+// aside) until the order is known. The name index is of no further use once
+// every entry is in, and it holds at least count slots, so it keeps the
+// month-first readings; it is released here, and an entry added later would
+// build a new one.
 void decide_dates(kldlp_ctx *c) {
     kldlp_result *r = c->res;
     r->date_order = KLDLP_ORDER_NONE;
     r->date_hinted = 0;
     if (r->count == 0 || !c->dates) return;
+    constexpr int64_t k_plain = INT64_MIN; // no day/month date: mtime_ms holds the reading
+    int64_t *month_first_ms = nullptr;
+    if (c->index && c->slots >= r->count) {
+        month_first_ms = reinterpret_cast<int64_t *>(c->index);
+        c->slots = 0; // the index is gone from here on
+    }
     bool read = false, ambiguous = false, day_first = false, month_first = false;
     for (uint64_t i = 0; i < r->count; ++i) {
         const char *t = c->dates[i];
-        if (!t) continue;
-        date_shape_t sh;
-        date_shape(t, strlen(t), &sh);
-        if (!sh.ok) continue;
-        read = true;
-        if (!day_month_shape(sh)) continue;
-        ambiguous = true;
-        if (sh.nums[0] >= 13 || sh.sep == '-' || sh.sep == '.') day_first = true;
-        if (sh.nums[1] >= 13) month_first = true;
+        int64_t aside = k_plain;
+        if (t) {
+            date_shape_t sh;
+            date_shape(t, strlen(t), &sh);
+            if (sh.ok && sh.n > 0) read = true;
+            if (day_month_shape(sh)) {
+                ambiguous = true;
+                if (sh.nums[0] >= 13 || sh.sep == '-' || sh.sep == '.') day_first = true;
+                if (sh.nums[1] >= 13) month_first = true;
+                r->items[i].mtime_ms = date_from_shape(&sh, KLDLP_ORDER_DMY);
+                aside = date_from_shape(&sh, KLDLP_ORDER_MDY);
+            } else {
+                r->items[i].mtime_ms = date_from_shape(&sh, KLDLP_ORDER_NONE);
+            }
+        }
+        if (month_first_ms) month_first_ms[i] = aside;
     }
     int32_t order;
     if (!ambiguous) order = read ? KLDLP_ORDER_YMD : KLDLP_ORDER_NONE;
@@ -330,8 +371,22 @@ void decide_dates(kldlp_ctx *c) {
         order = KLDLP_ORDER_AMBIGUOUS;
     }
     r->date_order = order;
-    for (uint64_t i = 0; i < r->count; ++i) {
-        const char *t = c->dates[i];
-        if (t) r->items[i].mtime_ms = kldlp_parse_date(t, strlen(t), order);
+    // Day/month dates under any order but day first: month first, or -1.
+    if (ambiguous && order != KLDLP_ORDER_DMY) {
+        for (uint64_t i = 0; i < r->count; ++i) {
+            const char *t = c->dates[i];
+            if (!t) continue;
+            if (month_first_ms) {
+                if (month_first_ms[i] != k_plain) r->items[i].mtime_ms = order == KLDLP_ORDER_MDY ? month_first_ms[i] : -1;
+                continue;
+            }
+            date_shape_t sh;
+            date_shape(t, strlen(t), &sh);
+            if (day_month_shape(sh)) r->items[i].mtime_ms = date_from_shape(&sh, order);
+        }
+    }
+    if (month_first_ms) {
+        free(c->index);
+        c->index = nullptr;
     }
 }

@@ -29,22 +29,21 @@ bool row_ends(const html_tok &t)
     return t.kind == TOK_OPEN && tag_is(t, "tr");
 }
 
-// Decoded copy of page text when it holds a character reference; the text
-// itself otherwise. *heap receives what must be freed (or null).
-// -4 when memory ran out.
-int decoded(const char *p, size_t n, const char **out, size_t *out_len, char **heap)
+// Page text with its character references decoded: the text itself when it
+// holds none, else a decoded copy in the given scratch builder. -4 when
+// memory ran out.
+int decoded(sbuf *scratch, const char *p, size_t n, const char **out, size_t *out_len, int *bad)
 {
-    *heap = nullptr;
+    if (bad) *bad = 0;
     if (!memchr(p, '&', n)) {
         *out = p;
         *out_len = n;
         return 0;
     }
-    char *d = kldlp_html_decode(p, n, nullptr);
+    char *d = sb_room(scratch, n);
     if (!d) return KLDLP_E_NOMEM;
-    *heap = d;
+    *out_len = html_decode_to(p, n, d, bad);
     *out = d;
-    *out_len = strlen(d);
     return 0;
 }
 
@@ -58,40 +57,42 @@ struct asp_row {
 
 int asp_finish(kldlp_ctx *c, asp_row *row)
 {
-    char *name = nullptr;
+    // The name: the link's text, decoded; like every name it ends at a NUL
+    // byte. A folder's text ends in "/", which is not part of its name.
+    const char *name = nullptr;
+    size_t len = 0;
     if (!row->truncated && row->name.n) {
         int bad = 0;
-        name = kldlp_html_decode(row->name.p, row->name.n, &bad);
-        if (!name) return KLDLP_E_NOMEM;
+        if (decoded(&c->ref, row->name.p, row->name.n, &name, &len, &bad)) return KLDLP_E_NOMEM;
         if (bad) {
-            free(name);
             name = nullptr;
-        } else if (row->folder) {
-            const size_t n = strlen(name);
-            if (n && name[n - 1] == '/') name[n - 1] = '\0';
+        } else {
+            const char *nul = static_cast<const char *>(memchr(name, '\0', len));
+            if (nul) len = static_cast<size_t>(nul - name);
+            if (row->folder && len && name[len - 1] == '/') --len;
         }
     }
+    if (!name || len > c->lim->max_name || !name_ok(name, len)) {
+        c->res->rejected++;
+        return 0;
+    }
+    // The name's index slot is fetched while the size and date are read.
+    const uint64_t hash = name_hash(name, len);
+    name_prefetch(c, hash);
     int64_t size = -1;
     if (!row->folder && row->size.n) {
         const char *p;
         size_t n;
-        char *heap;
-        if (decoded(row->size.p, row->size.n, &p, &n, &heap)) {
-            free(name);
-            return KLDLP_E_NOMEM;
-        }
+        if (decoded(&c->text, row->size.p, row->size.n, &p, &n, nullptr)) return KLDLP_E_NOMEM;
+        // A decoded text ends at a NUL byte; a raw NUL makes the text unreadable.
+        const char *nul = p != row->size.p ? static_cast<const char *>(memchr(p, '\0', n)) : nullptr;
+        if (nul) n = static_cast<size_t>(nul - p);
         size = kldlp_parse_size(p, n);
-        free(heap);
     }
-    char *date = nullptr;
-    if (row->date.n) {
-        date = kldlp_html_decode(row->date.p, row->date.n, nullptr);
-        if (!date) {
-            free(name);
-            return KLDLP_E_NOMEM;
-        }
-    }
-    return add_entry(c, name, row->folder, size, date);
+    const char *date = nullptr;
+    size_t date_len = 0;
+    if (row->date.n && decoded(&c->text, row->date.p, row->date.n, &date, &date_len, nullptr)) return KLDLP_E_NOMEM;
+    return add_name(c, name, len, hash, row->folder, size, date, date_len);
 }
 
 struct gen_row {
@@ -187,7 +188,7 @@ int aspnet_table_pass(kldlp_ctx *c, const char *page, size_t len)
     html_tok t;
     int rc = 0;
     for (;;) {
-        next_tok(&s, &t);
+        scan_tok(&s, &t);
         if (in_row && (t.kind == TOK_EOF || (t.kind == TOK_OPEN && tag_is(t, "tr")) ||
                        (t.kind == TOK_CLOSE && (tag_is(t, "tr") || tag_is(t, "table") || tag_is(t, "tbody"))))) {
             in_row = false;
@@ -255,7 +256,7 @@ int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognis
     const char *v;
     size_t vn;
     for (;;) {
-        next_tok(&s, &t);
+        scan_tok(&s, &t);
         if (in_row && (t.kind == TOK_EOF || row_ends(t))) {
             in_row = false;
             if ((rc = gen_finish(c, row, &cols, recognised)) != 0) break;

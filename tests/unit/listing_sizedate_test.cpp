@@ -284,8 +284,11 @@ TEST(ListingDateOrder, Decision) {
         {{"03/04/2024", "garbage 03/15/2024"}, 2, 2, 1, {1712102400000, -1}},
         {{nullptr, nullptr}, 2, 0, 0, {-1, -1}},
         {{"garbage", "Mon"}, 3, 0, 0, {-1, -1}},
-        // Texts without numbers still have a well-formed shape and count as read.
-        {{"garbage", "", "-"}, 3, 1, 0, {-1, -1, -1}},
+        // Texts without numbers (a blank column, an empty cell, a lone "-")
+        // are well formed but say nothing: no date was read.
+        {{"garbage", "", "-"}, 3, 0, 0, {-1, -1, -1}},
+        {{"", "  ", "-", "\xC2\xA0"}, 0, 0, 0, {-1, -1, -1, -1}},
+        {{"-", "2024-01-01"}, 0, 1, 0, {-1, 1704067200000}},
         {{"2024-02-30"}, 0, 1, 0, {-1}},
         {{}, 2, 0, 0, {}},
     };
