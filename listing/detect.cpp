@@ -231,7 +231,7 @@ int take_index_of(kldlp_result *r, const ctext &title)
     int bad = 0;
     char *dec = kldlp_html_decode(p + 9, n - 9, &bad);
     if (!dec) return KLDLP_E_NOMEM;
-    if (bad) {
+    if (bad || !kldlp_utf8_valid(dec, strlen(dec))) {
         free(dec);
         return 0;
     }

@@ -480,7 +480,8 @@ int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, 
         return 0;
     }
     char *name = nullptr;
-    const int cn = kldlp_child_name(c->page_url, abs.p, &name, &folder);
+    const int cn = child_name(c->page_url, abs.p, &name, &folder);
+    if (cn == KLDLP_E_NOMEM) return KLDLP_E_NOMEM;
     if (cn < 0) {
         r->rejected++;
         return 0;

@@ -375,6 +375,28 @@ TEST(OomOperation, Parse)
     sweep_or_skip(c);
 }
 
+// Links that go through the full resolver and child test (absolute and
+// folder-relative forms) rather than the plain-segment path: a name that
+// cannot be decoded for lack of memory fails the parse instead of being
+// counted as rejected.
+TEST(OomOperation, ParseOfResolvedLinks)
+{
+    static const char page[] =
+        "<html><head><title>Index of /m/</title></head><body><h1>Index of /m/</h1><hr><pre>"
+        "<a href=\"../\">../</a>\r\n"
+        "<a href=\"http://h/m/Sub/\">Sub/</a>        01-Jan-2024 10:00       -\r\n"
+        "<a href=\"/m/a%20b.mkv\">a b.mkv</a>       02-Jan-2024 11:30   12345\r\n"
+        "<a href=\"./c%26d.txt\">c&amp;d.txt</a>   15-Feb-2023 09:05      99\r\n"
+        "</pre><hr></body></html>\r\n";
+    op_case c = operation("parse (resolved links)", [] {
+        return klaspnet_parse(page, "http://h/m/", oomt::dst(), oomt::k_dst_len);
+    });
+    c.codes = {KLASPNET_E_FAILED};
+    c.publishes_output = true;
+    c.whole_output = true;
+    sweep_or_skip(c);
+}
+
 TEST(OomOperation, ParseIntoSmallBuffer)
 {
     op_case c = operation("parse (buffer too small)", [] {
