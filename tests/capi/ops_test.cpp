@@ -300,6 +300,9 @@ TEST_F(CapiOps, BuffersTooSmallStillPublish)
 
 TEST_F(CapiOps, NoTransportInstalled)
 {
+#if defined(KLASPNET_CURL_DEFAULT)
+    GTEST_SKIP() << "this build carries a default transport: an operation always has one";
+#endif
     const char *settings = "{\"URL\":\"http://h/m\"}";
     EXPECT_EQ(api().validate(settings, o.b, sizeof o.b), KLASPNET_E_INVALID);
     EXPECT_STREQ(o.b, "{\"error\":\"no velkaron_io transport\",\"code\":-8}");
