@@ -20,9 +20,9 @@ constexpr struct attr_bytes {
     uint8_t b[256];
     constexpr attr_bytes() : b{} {
         for (int c : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) b[c] = k_space;
-        b['/'] = k_slash;
-        b['='] = k_equals;
-        b['>'] = k_gt;
+        b[0x2F] = k_slash;  // "/"
+        b[0x3D] = k_equals; // "="
+        b[0x3E] = k_gt;     // ">"
     }
     constexpr uint8_t operator[](unsigned char c) const { return b[c]; }
 } k_attr_byte;
