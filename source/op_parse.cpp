@@ -8,19 +8,9 @@
 #include "listing/kldlp.h"
 #include "source/frame.h"
 #include "source/ops.h"
+#include "source/page.h"
 
 namespace {
-
-const char *order_text(int32_t order)
-{
-    switch (order) {
-    case KLDLP_ORDER_YMD: return "ymd";
-    case KLDLP_ORDER_DMY: return "dmy";
-    case KLDLP_ORDER_MDY: return "mdy";
-    case KLDLP_ORDER_AMBIGUOUS: return "ambiguous";
-    default: return "none";
-    }
-}
 
 int parse_failure(char *dst, int32_t dst_len, int rc)
 {
@@ -49,7 +39,7 @@ char *to_json(const kldlp_result &r)
         ok = yyjson_mut_obj_add_str(doc, root, "op", "parse") &&
              yyjson_mut_obj_add_str(doc, root, "dialect", kldlp_dialect_name(r.dialect)) &&
              yyjson_mut_obj_add_str(doc, root, "variant", kldlp_variant_name(r.variant)) &&
-             yyjson_mut_obj_add_str(doc, root, "date_order", order_text(r.date_order)) &&
+             yyjson_mut_obj_add_str(doc, root, "date_order", klaspnet_order_text(r.date_order)) &&
              yyjson_mut_obj_add_int(doc, root, "count", static_cast<int64_t>(r.count)) &&
              yyjson_mut_obj_add_int(doc, root, "rejected", static_cast<int64_t>(r.rejected)) &&
              yyjson_mut_obj_add_int(doc, root, "skipped", static_cast<int64_t>(r.skipped));

@@ -11,17 +11,6 @@
 
 namespace {
 
-const char *order_name(int32_t order)
-{
-    switch (order) {
-    case KLDLP_ORDER_YMD: return "ymd";
-    case KLDLP_ORDER_DMY: return "dmy";
-    case KLDLP_ORDER_MDY: return "mdy";
-    case KLDLP_ORDER_AMBIGUOUS: return "ambiguous";
-    default: return "none";
-    }
-}
-
 const char *reject_reason(int rc)
 {
     switch (rc) {
@@ -191,7 +180,7 @@ void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page
     // and the next one is still tried.
     yyjson_mut_obj_add_str(doc, obj, "dialect", kldlp_dialect_name(r.dialect));
     yyjson_mut_obj_add_str(doc, obj, "variant", kldlp_variant_name(r.variant));
-    yyjson_mut_obj_add_str(doc, obj, "date_order", order_name(r.date_order));
+    yyjson_mut_obj_add_str(doc, obj, "date_order", klaspnet_order_text(r.date_order));
     yyjson_mut_obj_add_bool(doc, obj, "date_hinted", r.date_hinted != 0);
     yyjson_mut_obj_add_strcpy(doc, obj, "final_url", shown);
     yyjson_mut_obj_add_int(doc, obj, "redirects", page->resp.redirects);
@@ -201,4 +190,15 @@ void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page
     yyjson_mut_obj_add_int(doc, obj, "skipped", static_cast<int64_t>(r.skipped));
     if (r.index_of)
         yyjson_mut_obj_add_strcpy(doc, obj, "index_of", r.index_of);
+}
+
+const char *klaspnet_order_text(int32_t order)
+{
+    switch (order) {
+    case KLDLP_ORDER_YMD: return "ymd";
+    case KLDLP_ORDER_DMY: return "dmy";
+    case KLDLP_ORDER_MDY: return "mdy";
+    case KLDLP_ORDER_AMBIGUOUS: return "ambiguous";
+    default: return "none";
+    }
 }

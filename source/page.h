@@ -31,6 +31,8 @@ int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, kla
 // HTTP status -> status code: 2xx 0; 401/403/407 -1; 404/410 -2; 429 -3;
 // 408 and >= 500 -4; anything else -5.
 int map_status(int status);
+// The text form of a listing's date order: "ymd", "dmy", "mdy", "ambiguous" or "none".
+const char *klaspnet_order_text(int32_t order);
 
 // Adds "dialect", "variant", "date_order", "date_hinted", "final_url",
 // "redirects", "transport", "count", "rejected", "skipped" and, when the page
