@@ -14,7 +14,8 @@
 namespace {
 
 // An Apache FancyIndexing table page of about 10 MB.
-const std::string &big_page() {
+const std::string &big_page()
+{
     static const std::string page = [] {
         std::string p = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\n<html><head><title>Index of "
                         "/music</title><script>var a = 1 < 2;</script></head><body><h1>Index of /music</h1>"
@@ -34,7 +35,8 @@ const std::string &big_page() {
     return page;
 }
 
-void BM_Tokenizer(benchmark::State &st) {
+void BM_Tokenizer(benchmark::State &st)
+{
     const std::string &page = big_page();
     size_t tokens = 0;
     for (auto _ : st) {
@@ -53,7 +55,8 @@ void BM_Tokenizer(benchmark::State &st) {
 }
 BENCHMARK(BM_Tokenizer)->Unit(benchmark::kMillisecond);
 
-std::vector<std::string> date_inputs() {
+std::vector<std::string> date_inputs()
+{
     const char *fmt[] = {"%02d-Jan-2024 12:%02d", "2024-03-%02d 10:%02d", "%02d/10/2019 2:09:%02d PM +00:00",
                          "2024-01-%02dT12:%02d:00Z", "%02d.03.2024 %02d:00"};
     std::vector<std::string> v;
@@ -65,7 +68,8 @@ std::vector<std::string> date_inputs() {
     return v;
 }
 
-void BM_ParseDate(benchmark::State &st) {
+void BM_ParseDate(benchmark::State &st)
+{
     const std::vector<std::string> in = date_inputs();
     for (auto _ : st) {
         int64_t sum = 0;
@@ -76,7 +80,8 @@ void BM_ParseDate(benchmark::State &st) {
 }
 BENCHMARK(BM_ParseDate)->Unit(benchmark::kMicrosecond);
 
-void BM_ParseSize(benchmark::State &st) {
+void BM_ParseSize(benchmark::State &st)
+{
     std::vector<std::string> in;
     char b[64];
     for (int i = 0; i < 100000; ++i) {
@@ -100,7 +105,8 @@ BENCHMARK(BM_ParseSize)->Unit(benchmark::kMicrosecond);
 
 // 100000 links of one page, as a table pass hands them over: each with its
 // raw size and date text, plus the sort and parent links every page carries.
-void BM_AddHref(benchmark::State &st) {
+void BM_AddHref(benchmark::State &st)
+{
     struct link {
         std::string href, size, date;
     };

@@ -1,6 +1,6 @@
 // kldlp_parse on the largest page of each dialect under the 16 MiB page limit
-// with at most 100000 entries, each page shaped as its server writes it. Reports MB/s (decimal megabytes of page per second) and the time
-// per page.
+// with at most 100000 entries, each page shaped as its server writes it. Reports MB/s (decimal megabytes of page per
+// second) and the time per page.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -40,8 +40,9 @@ std::string href_of(const std::string &name)
 
 std::string nginx_page(size_t name_len, int entries)
 {
-    std::string p = "<html>\r\n<head><title>Index of /Music/</title></head>\r\n<body>\r\n<h1>Index of /Music/</h1><hr><pre>"
-                    "<a href=\"../\">../</a>\r\n";
+    std::string p =
+        "<html>\r\n<head><title>Index of /Music/</title></head>\r\n<body>\r\n<h1>Index of /Music/</h1><hr><pre>"
+        "<a href=\"../\">../</a>\r\n";
     p.reserve(k_limit);
     for (int i = 0; i < entries; i++) {
         const bool dir = i % 10 == 0;
@@ -56,13 +57,11 @@ std::string nginx_page(size_t name_len, int entries)
     return p + "</pre><hr></body>\r\n</html>\r\n";
 }
 
-const char k_apache_head[] = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\n<html>\n <head>\n  <title>Index of "
-                             "/Music</title>\n </head>\n <body>\n<h1>Index of /Music</h1>\n";
+const char k_apache_head[] =
+    "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\n<html>\n <head>\n  <title>Index of "
+    "/Music</title>\n </head>\n <body>\n<h1>Index of /Music</h1>\n";
 
-std::string apache_text(const std::string &name)
-{
-    return name.size() > 23 ? name.substr(0, 20) + "..&gt;" : name;
-}
+std::string apache_text(const std::string &name) { return name.size() > 23 ? name.substr(0, 20) + "..&gt;" : name; }
 
 std::string apache_size(int i, bool dir)
 {
@@ -75,7 +74,8 @@ std::string apache_table_page(size_t name_len, int entries)
 {
     std::string p = k_apache_head;
     p.reserve(k_limit);
-    p += "  <table>\n   <tr><th valign=\"top\"><img src=\"/icons/blank.gif\" alt=\"[ICO]\"></th><th><a href=\"?C=N;O=D\">"
+    p += "  <table>\n   <tr><th valign=\"top\"><img src=\"/icons/blank.gif\" alt=\"[ICO]\"></th><th><a "
+         "href=\"?C=N;O=D\">"
          "Name</a></th><th><a href=\"?C=M;O=A\">Last modified</a></th><th><a href=\"?C=S;O=A\">Size</a></th><th><a "
          "href=\"?C=D;O=A\">Description</a></th></tr>\n   <tr><th colspan=\"5\"><hr></th></tr>\n<tr><td valign=\"top\">"
          "<img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"></td><td><a href=\"/\">Parent Directory</a></td><td>&nbsp;"
@@ -83,10 +83,13 @@ std::string apache_table_page(size_t name_len, int entries)
     for (int i = 0; i < entries; i++) {
         const bool dir = i % 10 == 0;
         const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        p += std::string("<tr><td valign=\"top\"><img src=\"/icons/") + (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") +
-             "></td><td><a href=\"" + href_of(name) + "\">" + apache_text(name) + "</a>" +
-             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') + "</td><td align=\"right\">2024-01-01 12:00  </td>"
-             "<td align=\"right\">" + apache_size(i, dir) + "</td><td>&nbsp;</td></tr>\n";
+        p += std::string("<tr><td valign=\"top\"><img src=\"/icons/") +
+             (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") + "></td><td><a href=\"" +
+             href_of(name) + "\">" + apache_text(name) + "</a>" +
+             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') +
+             "</td><td align=\"right\">2024-01-01 12:00  </td>"
+             "<td align=\"right\">" +
+             apache_size(i, dir) + "</td><td>&nbsp;</td></tr>\n";
     }
     return p + "   <tr><th colspan=\"5\"><hr></th></tr>\n</table>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 "
                "Port 80</address>\n</body></html>\n";
@@ -97,32 +100,36 @@ std::string apache_pre_page(size_t name_len, int entries)
     std::string p = k_apache_head;
     p.reserve(k_limit);
     p += "<pre><img src=\"/icons/blank.gif\" alt=\"Icon \"> <a href=\"?C=N;O=D\">Name</a>                    <a "
-         "href=\"?C=M;O=A\">Last modified</a>      <a href=\"?C=S;O=A\">Size</a>  <a href=\"?C=D;O=A\">Description</a><hr>"
-         "<img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"> <a href=\"/\">Parent Directory</a>                             -   \n";
+         "href=\"?C=M;O=A\">Last modified</a>      <a href=\"?C=S;O=A\">Size</a>  <a "
+         "href=\"?C=D;O=A\">Description</a><hr>"
+         "<img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"> <a href=\"/\">Parent Directory</a>                         "
+         "    -   \n";
     for (int i = 0; i < entries; i++) {
         const bool dir = i % 10 == 0;
         const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
         p += std::string("<img src=\"/icons/") + (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") +
              "> <a href=\"" + href_of(name) + "\">" + apache_text(name) + "</a>" +
-             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') + "2024-01-01 12:00  " + apache_size(i, dir) + "  \n";
+             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') + "2024-01-01 12:00  " + apache_size(i, dir) +
+             "  \n";
     }
     return p + "<hr></pre>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 Port 80</address>\n</body></html>\n";
 }
 
 std::string aspnet_page(size_t name_len, int entries)
 {
-    std::string p = "<!DOCTYPE html>\r\n<html lang=\"en-US\" xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n  "
-                    "<title>Index of /Music/</title>\r\n  <style>\r\n    body { font-size: 14px; }\r\n  </style>\r\n</head>\r\n"
-                    "<body>\r\n  <section id=\"main\">\r\n    <header><h1>Index of <a href=\"/\">/</a><a href=\"/Music/\">"
-                    "Music/</a></h1></header>\r\n    <table id=\"index\" summary=\"The list of files in the given directory.  "
-                    "Column headers are listed in the first row.\">\r\n    <thead>\r\n      <tr><th abbr=\"Name\">Name</th>"
-                    "<th abbr=\"Size\">Size</th><th abbr=\"Modified\">Last Modified</th></tr>\r\n    </thead>\r\n    <tbody>\r\n";
+    std::string p =
+        "<!DOCTYPE html>\r\n<html lang=\"en-US\" xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n  "
+        "<title>Index of /Music/</title>\r\n  <style>\r\n    body { font-size: 14px; }\r\n  </style>\r\n</head>\r\n"
+        "<body>\r\n  <section id=\"main\">\r\n    <header><h1>Index of <a href=\"/\">/</a><a href=\"/Music/\">"
+        "Music/</a></h1></header>\r\n    <table id=\"index\" summary=\"The list of files in the given directory.  "
+        "Column headers are listed in the first row.\">\r\n    <thead>\r\n      <tr><th abbr=\"Name\">Name</th>"
+        "<th abbr=\"Size\">Size</th><th abbr=\"Modified\">Last Modified</th></tr>\r\n    </thead>\r\n    <tbody>\r\n";
     p.reserve(k_limit);
     for (int i = 0; i < entries; i++) {
         const bool dir = i % 10 == 0;
         const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        p += std::string("    <tr class=\"") + (dir ? "directory" : "file") + "\">\r\n      <td class=\"name\"><a href=\"./" +
-             name + "\">" + name + "</a></td>\r\n";
+        p += std::string("    <tr class=\"") + (dir ? "directory" : "file") +
+             "\">\r\n      <td class=\"name\"><a href=\"./" + name + "\">" + name + "</a></td>\r\n";
         if (dir) {
             p += "      <td></td>\r\n";
         } else {
@@ -187,7 +194,8 @@ void run(benchmark::State &state, maker make, const char *url)
     }
     state.counters["entries"] = entries;
     state.counters["page_MB"] = static_cast<double>(page.size()) / 1e6;
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(page.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(static_cast<double>(page.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_nginx_pre(benchmark::State &s) { run(s, nginx_page, "http://127.0.0.1/Music/"); }

@@ -10,8 +10,7 @@
 #include "listing/internal.h"
 
 // A tag name of the page equals a lower-case literal under ASCII case folding.
-template <size_t N>
-inline bool tag_is(const html_tok &t, const char (&name)[N])
+template <size_t N> inline bool tag_is(const html_tok &t, const char (&name)[N])
 {
     if (t.len != N - 1) return false;
     for (size_t i = 0; i + 1 < N; i++) {

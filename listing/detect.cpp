@@ -38,8 +38,8 @@ struct markers {
 
 bool is_icon_alt(const char *v, size_t n)
 {
-    return ci_eqn(v, n, "[DIR]") || ci_eqn(v, n, "[PARENTDIR]") || ci_eqn(v, n, "[ICO]") ||
-           ci_eqn(v, n, "Icon ") || ci_eqn(v, n, "[   ]");
+    return ci_eqn(v, n, "[DIR]") || ci_eqn(v, n, "[PARENTDIR]") || ci_eqn(v, n, "[ICO]") || ci_eqn(v, n, "Icon ") ||
+           ci_eqn(v, n, "[   ]");
 }
 
 // ASP.NET markers outrank every other marker: once they are seen, the rest
@@ -61,8 +61,8 @@ int add_window(ctext *t, const html_tok &tok)
 int detect(const char *page, size_t len, markers *m, ctext *title)
 {
     ctext heading{}, link{};
-    bool in_h1 = false, in_title = false, title_done = false, in_item = false, in_cell = false,
-         in_address = false, in_link = false;
+    bool in_h1 = false, in_title = false, title_done = false, in_item = false, in_cell = false, in_address = false,
+         in_link = false;
     html_scan s{page, page + len};
     html_tok t;
     int rc = 0;

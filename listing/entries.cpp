@@ -5,7 +5,8 @@
 
 #include "listing/internal.h"
 
-int kldlp_utf8_valid(const char *s, size_t len) {
+int kldlp_utf8_valid(const char *s, size_t len)
+{
     if (len == 0) return 1;
     if (!s) return 0;
     const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
@@ -50,14 +51,16 @@ namespace {
 constexpr uint64_t k_ones = 0x0101010101010101ull;
 constexpr uint64_t k_highs = 0x8080808080808080ull;
 
-inline uint64_t load8(const char *p) {
+inline uint64_t load8(const char *p)
+{
     uint64_t w;
     memcpy(&w, p, 8);
     return w;
 }
 
 // Up to 7 bytes as the low bytes of a word, the rest zero.
-inline uint64_t load_tail(const char *p, size_t n) {
+inline uint64_t load_tail(const char *p, size_t n)
+{
     uint64_t w = 0;
     memcpy(&w, p, n);
     return w;
@@ -65,7 +68,8 @@ inline uint64_t load_tail(const char *p, size_t n) {
 
 // A word whose bytes are all printable ASCII other than "/" and DEL: none
 // below 0x20, none equal to 0x2F or 0x7F, none of 0x80 or above.
-inline bool plain_word(uint64_t w) {
+inline bool plain_word(uint64_t w)
+{
     const uint64_t below = (w - k_ones * 0x20) & ~w;
     const uint64_t x = w ^ (k_ones * 0x2F);
     const uint64_t y = w ^ (k_ones * 0x7F);
@@ -76,7 +80,8 @@ inline bool plain_word(uint64_t w) {
 
 } // namespace
 
-int name_ok(const char *s, size_t len) {
+int name_ok(const char *s, size_t len)
+{
     if (!s || len == 0) return 0;
     if (s[0] == '.' && (len == 1 || (len == 2 && s[1] == '.'))) return 0;
     // Most names are plain ASCII: eight bytes at a time, then the byte rule
@@ -92,14 +97,13 @@ int name_ok(const char *s, size_t len) {
     return high ? kldlp_utf8_valid(s, len) : 1;
 }
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 // 64-bit hash of a name, eight bytes at a time with a final avalanche, so
 // that both the slot (low bits of the upper half) and the 32-bit tag kept in
 // the slot depend on every byte.
-uint64_t name_hash(const char *s, size_t n) {
+uint64_t name_hash(const char *s, size_t n)
+{
     uint64_t h = 0x9E3779B97F4A7C15ull ^ (n * 0xFF51AFD7ED558CCDull);
     while (n >= 8) {
         h = (h ^ load8(s)) * 0xBF58476D1CE4E5B9ull;
@@ -142,7 +146,8 @@ constexpr size_t k_chunk = 65536 - sizeof(text_chunk);
 
 // A NUL-terminated copy of n bytes in the context's date-text chunks; null
 // when memory ran out.
-char *keep_text(kldlp_ctx *c, const char *s, size_t n) {
+char *keep_text(kldlp_ctx *c, const char *s, size_t n)
+{
     text_chunk *ch = static_cast<text_chunk *>(c->texts);
     if (!ch || ch->cap - ch->used < n + 1) {
         if (n > SIZE_MAX - sizeof(text_chunk) - 1) return nullptr;
@@ -169,7 +174,8 @@ char *keep_text(kldlp_ctx *c, const char *s, size_t n) {
     return d;
 }
 
-void free_texts(kldlp_ctx *c) {
+void free_texts(kldlp_ctx *c)
+{
     auto *ch = static_cast<text_chunk *>(c->texts);
     while (ch) {
         text_chunk *prev = ch->prev;
@@ -179,14 +185,16 @@ void free_texts(kldlp_ctx *c) {
     c->texts = nullptr;
 }
 
-int reject(kldlp_ctx *c, char *name, char *date) {
+int reject(kldlp_ctx *c, char *name, char *date)
+{
     c->res->rejected++;
     free(name);
     free(date);
     return 0;
 }
 
-int give_up(char *name, char *date, int code) {
+int give_up(char *name, char *date, int code)
+{
     free(name);
     free(date);
     return code;
@@ -196,7 +204,8 @@ int give_up(char *name, char *date, int code) {
 // doubling), so that at least half of it stays empty and probes stay short.
 // Every slot carries what placing it needs; names are read only when there
 // is no index to move from.
-bool grow_index(kldlp_ctx *c) {
+bool grow_index(kldlp_ctx *c)
+{
     const uint64_t count = c->res->count;
     uint64_t slots = c->slots ? c->slots * 2 : 256;
     while (slots < 2 * count + 2) slots *= 2;
@@ -229,7 +238,8 @@ bool grow_index(kldlp_ctx *c) {
 
 // Grow items and the parallel date-text array together; capacity moves only
 // when both succeeded, so a failure leaves a consistent table.
-bool grow_items(kldlp_ctx *c) {
+bool grow_items(kldlp_ctx *c)
+{
     kldlp_result *r = c->res;
     uint64_t cap = r->count ? 2 * r->count : 32;
     if (cap > SIZE_MAX / sizeof(kldlp_entry)) return false;
@@ -246,7 +256,8 @@ bool grow_items(kldlp_ctx *c) {
 // Looks the name up and makes room for it. 0 with the slot value to store
 // (*pos receives the slot's position) when the name is new; 1 when an
 // entry of that name exists (counted as rejected); -3 or -4.
-int find_slot(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, uint64_t *pos, uint64_t *value) {
+int find_slot(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, uint64_t *pos, uint64_t *value)
+{
     kldlp_result *r = c->res;
     if ((c->slots < 2 * r->count + 2 || !c->index) && !grow_index(c)) return KLDLP_E_NOMEM;
 
@@ -273,7 +284,8 @@ int find_slot(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, uint64_
     return 0;
 }
 
-void store(kldlp_ctx *c, uint64_t pos, uint64_t value, char *name, int folder, int64_t size, char *date) {
+void store(kldlp_ctx *c, uint64_t pos, uint64_t value, char *name, int folder, int64_t size, char *date)
+{
     kldlp_result *r = c->res;
     kldlp_entry &e = r->items[r->count];
     e.name = name;
@@ -287,7 +299,8 @@ void store(kldlp_ctx *c, uint64_t pos, uint64_t value, char *name, int folder, i
 
 } // namespace
 
-void name_prefetch(const kldlp_ctx *c, uint64_t hash) {
+void name_prefetch(const kldlp_ctx *c, uint64_t hash)
+{
 #if defined(__GNUC__) || defined(__clang__)
     if (c->index && c->slots >= 2 * c->res->count + 2) __builtin_prefetch(c->index + home_slot(hash, c->slots));
 #else
@@ -296,7 +309,8 @@ void name_prefetch(const kldlp_ctx *c, uint64_t hash) {
 #endif
 }
 
-int add_entry(kldlp_ctx *c, char *name, int folder, int64_t size, char *date) {
+int add_entry(kldlp_ctx *c, char *name, int folder, int64_t size, char *date)
+{
     if (!name) return reject(c, name, date);
     const size_t len = strlen(name);
     if (len > c->lim->max_name || !name_ok(name, len)) return reject(c, name, date);
@@ -312,7 +326,8 @@ int add_entry(kldlp_ctx *c, char *name, int folder, int64_t size, char *date) {
 }
 
 int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int folder, int64_t size, const char *date,
-             size_t date_len) {
+             size_t date_len)
+{
     if (len > c->lim->max_name) {
         c->res->rejected++;
         return 0;
@@ -334,7 +349,8 @@ int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int fold
     return 0;
 }
 
-void ctx_release(kldlp_ctx *c) {
+void ctx_release(kldlp_ctx *c)
+{
     if (!c) return;
     free(c->dates);
     c->dates = nullptr;
@@ -347,7 +363,8 @@ void ctx_release(kldlp_ctx *c) {
     c->plain_links = 0;
 }
 
-void kldlp_free(kldlp_result *res) {
+void kldlp_free(kldlp_result *res)
+{
     if (!res) return;
     if (res->items) {
         for (uint64_t i = 0; i < res->count; ++i) free(res->items[i].name);
@@ -357,7 +374,8 @@ void kldlp_free(kldlp_result *res) {
     memset(res, 0, sizeof *res);
 }
 
-const char *kldlp_dialect_name(int32_t dialect) {
+const char *kldlp_dialect_name(int32_t dialect)
+{
     switch (dialect) {
     case KLDLP_DIALECT_ASPNET: return "aspnet";
     case KLDLP_DIALECT_NGINX: return "nginx";
@@ -366,7 +384,8 @@ const char *kldlp_dialect_name(int32_t dialect) {
     }
 }
 
-const char *kldlp_variant_name(int32_t variant) {
+const char *kldlp_variant_name(int32_t variant)
+{
     switch (variant) {
     case KLDLP_VARIANT_TABLE: return "table";
     case KLDLP_VARIANT_PRE: return "pre";

@@ -18,7 +18,8 @@ inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 constexpr uint8_t k_space = 1, k_slash = 2, k_equals = 4, k_gt = 8;
 constexpr struct attr_bytes {
     uint8_t b[256];
-    constexpr attr_bytes() : b{} {
+    constexpr attr_bytes() : b{}
+    {
         for (int c : {0x09, 0x0A, 0x0C, 0x0D, 0x20}) b[c] = k_space;
         b[0x2F] = k_slash;  // "/"
         b[0x3D] = k_equals; // "="
@@ -28,14 +29,16 @@ constexpr struct attr_bytes {
 } k_attr_byte;
 
 // Case-folded equality of n bytes.
-bool ci_same(const char *a, const char *b, size_t n) {
+bool ci_same(const char *a, const char *b, size_t n)
+{
     for (size_t i = 0; i < n; ++i)
         if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
     return true;
 }
 
 // First "-->" at or after p, or null.
-const char *find_comment_end(const char *p, const char *end) {
+const char *find_comment_end(const char *p, const char *end)
+{
     const char *q = p + 2;
     while (q < end) {
         const char *gt = static_cast<const char *>(memchr(q, '>', static_cast<size_t>(end - q)));
@@ -49,7 +52,8 @@ const char *find_comment_end(const char *p, const char *end) {
 // Position of the first "</name" (case-insensitive, name being script or
 // style) at or after p, or null. A longer tag name that begins with the
 // same letters also matches, as in browsers that end raw text loosely.
-const char *find_end_tag(const char *p, const char *end, const char *name, size_t nlen) {
+const char *find_end_tag(const char *p, const char *end, const char *name, size_t nlen)
+{
     while (p < end) {
         const char *lt = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
         if (!lt) return nullptr;
@@ -61,7 +65,8 @@ const char *find_end_tag(const char *p, const char *end, const char *name, size_
 
 } // namespace
 
-void next_tok(html_scan *s, html_tok *t) {
+void next_tok(html_scan *s, html_tok *t)
+{
     const char *const end = s->end;
     const char *p = s->pos;
     for (;;) {
@@ -141,17 +146,20 @@ void next_tok(html_scan *s, html_tok *t) {
     }
 }
 
-int ci_eqn(const char *s, size_t len, const char *text) {
+int ci_eqn(const char *s, size_t len, const char *text)
+{
     const size_t n = strlen(text);
     return n == len && ci_same(s, text, n) ? 1 : 0;
 }
 
-int ci_prefix(const char *s, size_t len, const char *text) {
+int ci_prefix(const char *s, size_t len, const char *text)
+{
     const size_t n = strlen(text);
     return len >= n && ci_same(s, text, n) ? 1 : 0;
 }
 
-int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len) {
+int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len)
+{
     if (!attrs) return 0;
     const size_t want = strlen(name);
     size_t i = 0;
@@ -196,7 +204,8 @@ int get_attr(const char *attrs, size_t attrs_len, const char *name, const char *
     return 0;
 }
 
-int has_class(const char *attrs, size_t attrs_len, const char *cls) {
+int has_class(const char *attrs, size_t attrs_len, const char *cls)
+{
     const char *v;
     size_t vlen;
     if (!get_attr(attrs, attrs_len, "class", &v, &vlen)) return 0;
@@ -214,7 +223,8 @@ namespace {
 
 // Length of a wide space (HTML space, U+00A0, U+202F, U+2009) starting at p,
 // or 0.
-inline size_t space_at(const unsigned char *p, size_t n) {
+inline size_t space_at(const unsigned char *p, size_t n)
+{
     if (is_html_space(p[0])) return 1;
     if (n >= 2 && p[0] == 0xC2 && p[1] == 0xA0) return 2;
     if (n >= 3 && p[0] == 0xE2 && p[1] == 0x80 && (p[2] == 0xAF || p[2] == 0x89)) return 3;
@@ -222,7 +232,8 @@ inline size_t space_at(const unsigned char *p, size_t n) {
 }
 
 // Length of a wide space ending at p + n, or 0.
-inline size_t space_before(const unsigned char *p, size_t n) {
+inline size_t space_before(const unsigned char *p, size_t n)
+{
     if (is_html_space(p[n - 1])) return 1;
     if (n >= 2 && p[n - 2] == 0xC2 && p[n - 1] == 0xA0) return 2;
     if (n >= 3 && p[n - 3] == 0xE2 && p[n - 2] == 0x80 && (p[n - 1] == 0xAF || p[n - 1] == 0x89)) return 3;
@@ -231,7 +242,8 @@ inline size_t space_before(const unsigned char *p, size_t n) {
 
 } // namespace
 
-void trim(const char **s, size_t *len) {
+void trim(const char **s, size_t *len)
+{
     const unsigned char *p = reinterpret_cast<const unsigned char *>(*s);
     size_t n = *len;
     if (!p) return;
@@ -255,7 +267,8 @@ namespace {
 // Capacity for at least need bytes: 64 for a first small text, else 128 (or
 // the old capacity) doubled until it suffices. False when memory ran out;
 // the builder is then unchanged.
-bool sb_grow(sbuf *b, size_t need) {
+bool sb_grow(sbuf *b, size_t need)
+{
     if (need <= b->cap) return true;
     size_t cap;
     if (b->cap == 0) {
@@ -283,7 +296,8 @@ bool sb_grow(sbuf *b, size_t need) {
 
 } // namespace
 
-int sb_add(sbuf *b, const char *s, size_t n) {
+int sb_add(sbuf *b, const char *s, size_t n)
+{
     if (n > SIZE_MAX - b->len - 1) return -1;
     if (!sb_grow(b, b->len + n + 1)) return -1;
     if (n) memcpy(b->data + b->len, s, n);
@@ -292,7 +306,8 @@ int sb_add(sbuf *b, const char *s, size_t n) {
     return 0;
 }
 
-char *sb_room(sbuf *b, size_t n) {
+char *sb_room(sbuf *b, size_t n)
+{
     b->len = 0;
     if (b->data) b->data[0] = '\0';
     if (n == SIZE_MAX || !sb_grow(b, n + 1)) return nullptr;
@@ -300,7 +315,8 @@ char *sb_room(sbuf *b, size_t n) {
     return b->data;
 }
 
-void sb_free(sbuf *b) {
+void sb_free(sbuf *b)
+{
     free(b->data);
     b->data = nullptr;
     b->len = 0;
@@ -317,10 +333,12 @@ struct ent {
 
 // Named references that generated listings use; "#" ends the table.
 constexpr ent k_ent[] = {
-    {"amp", 3, 0x26}, {"lt", 2, 0x3C}, {"gt", 2, 0x3E}, {"quot", 4, 0x22}, {"apos", 4, 0x27}, {"nbsp", 4, 0xA0}, {"#", 1, 0},
+    {"amp", 3, 0x26},  {"lt", 2, 0x3C},   {"gt", 2, 0x3E}, {"quot", 4, 0x22},
+    {"apos", 4, 0x27}, {"nbsp", 4, 0xA0}, {"#", 1, 0},
 };
 
-inline int hexval(unsigned char c) {
+inline int hexval(unsigned char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -329,7 +347,8 @@ inline int hexval(unsigned char c) {
 
 // A character reference at p (p[0] == '&', n > 2 bytes remain). Returns its
 // length and code point, or 0 when there is none.
-size_t one_ref(const char *p, size_t n, int32_t *cp) {
+size_t one_ref(const char *p, size_t n, int32_t *cp)
+{
     if (p[1] != '#') {
         for (const ent *e = k_ent; e->name[0] != '#'; ++e) {
             if (n >= e->len + 2 && memcmp(p + 1, e->name, e->len) == 0 && p[1 + e->len] == ';') {
@@ -345,7 +364,8 @@ size_t one_ref(const char *p, size_t n, int32_t *cp) {
     const size_t first = i;
     int64_t v = 0;
     while (i < n && i - first < 8) {
-        int d = hex ? hexval(static_cast<unsigned char>(p[i])) : (is_digit(static_cast<unsigned char>(p[i])) ? p[i] - '0' : -1);
+        int d = hex ? hexval(static_cast<unsigned char>(p[i]))
+                    : (is_digit(static_cast<unsigned char>(p[i])) ? p[i] - '0' : -1);
         if (d < 0) break;
         v = v * (hex ? 16 : 10) + d;
         ++i;
@@ -355,7 +375,8 @@ size_t one_ref(const char *p, size_t n, int32_t *cp) {
     return i + 1;
 }
 
-inline size_t put_utf8(char *o, uint32_t cp) {
+inline size_t put_utf8(char *o, uint32_t cp)
+{
     if (cp < 0x80) {
         o[0] = static_cast<char>(cp);
         return 1;
@@ -383,7 +404,8 @@ inline size_t put_utf8(char *o, uint32_t cp) {
 // Every reference is at least as long as what it decodes to (the shortest
 // one that yields three bytes, "&#0;", is four bytes long), so the output
 // never outgrows the input and one allocation of len + 1 bytes suffices.
-char *kldlp_html_decode(const char *s, size_t len, int *bad) {
+char *kldlp_html_decode(const char *s, size_t len, int *bad)
+{
     if (bad) *bad = 0;
     if (!s) return nullptr;
     if (len == SIZE_MAX) return nullptr;
@@ -393,7 +415,8 @@ char *kldlp_html_decode(const char *s, size_t len, int *bad) {
     return out;
 }
 
-size_t html_decode_to(const char *s, size_t len, char *out, int *bad) {
+size_t html_decode_to(const char *s, size_t len, char *out, int *bad)
+{
     if (bad) *bad = 0;
     size_t o = 0, i = 0;
     while (i < len) {
@@ -432,7 +455,8 @@ size_t html_decode_to(const char *s, size_t len, char *out, int *bad) {
     return o;
 }
 
-char *pct_decode_n(const char *s, size_t len, size_t *out_len) {
+char *pct_decode_n(const char *s, size_t len, size_t *out_len)
+{
     if (!s || len == SIZE_MAX) return nullptr;
     char *out = static_cast<char *>(malloc(len + 1));
     if (!out) return nullptr;
@@ -441,7 +465,8 @@ char *pct_decode_n(const char *s, size_t len, size_t *out_len) {
     return out;
 }
 
-size_t pct_decode_to(const char *s, size_t len, char *out) {
+size_t pct_decode_to(const char *s, size_t len, char *out)
+{
     size_t o = 0, i = 0;
     while (i < len) {
         const char *pc = static_cast<const char *>(memchr(s + i, '%', len - i));

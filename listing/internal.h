@@ -33,10 +33,10 @@ struct kldlp_ctx {
     const kldlp_limits *lim;
     const char *page_url;
     kldlp_result *res;
-    char **dates;      // raw date text of entry i, or null; same capacity as items
-    void *texts;       // the storage of the date texts (chunks released together)
-    uint64_t *index;   // name index: 0 empty, else (upper 32 bits of the name's hash) << 32 | (entry index + 1)
-    uint64_t slots;    // power of two
+    char **dates;    // raw date text of entry i, or null; same capacity as items
+    void *texts;     // the storage of the date texts (chunks released together)
+    uint64_t *index; // name index: 0 empty, else (upper 32 bits of the name's hash) << 32 | (entry index + 1)
+    uint64_t slots;  // power of two
     // Whether a link of one plain segment ("x", "x/") can be taken as a child
     // of the page's folder without resolving it: 0 not yet known, 1 yes, 2 no
     // (the page URL lacks a scheme or authority, or its folder holds "." or
@@ -112,7 +112,8 @@ inline bool is_ascii_alpha(unsigned char c) { return static_cast<unsigned char>(
 // Bytes that continue a tag name: ASCII letters, digits, ":" and "-".
 inline constexpr struct tag_name_bytes {
     bool b[256];
-    constexpr tag_name_bytes() : b{} {
+    constexpr tag_name_bytes() : b{}
+    {
         for (int c = 0; c < 256; ++c)
             b[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ':' || c == '-';
     }
@@ -123,7 +124,8 @@ inline constexpr struct tag_name_bytes {
 // a byte equal to one of the three turns its word's test non-zero, and the
 // lowest flagged byte is the first match (a borrow only ever flags bytes
 // above a true match).
-inline const char *find_any3(const char *p, const char *end, char a, char b, char c) {
+inline const char *find_any3(const char *p, const char *end, char a, char b, char c)
+{
     constexpr uint64_t ones = 0x0101010101010101ull;
     constexpr uint64_t highs = 0x8080808080808080ull;
     if constexpr (std::endian::native == std::endian::little) {
@@ -146,7 +148,8 @@ inline const char *find_any3(const char *p, const char *end, char a, char b, cha
 
 // End of a tag's attribute text, which starts at q: the first ">" outside a
 // quoted value, or end when there is none (also when a quote never closes).
-inline const char *attrs_end(const char *q, const char *end) {
+inline const char *attrs_end(const char *q, const char *end)
+{
     // Most tags of a listing have no attributes ("<tr>", "</td>").
     if (q < end && *q == '>') return q;
     const char *r = q;
@@ -160,7 +163,8 @@ inline const char *attrs_end(const char *q, const char *end) {
     return end;
 }
 
-inline void set_tok(html_tok *t, int32_t kind, const char *text, size_t len, const char *attrs, size_t attrs_len) {
+inline void set_tok(html_tok *t, int32_t kind, const char *text, size_t len, const char *attrs, size_t attrs_len)
+{
     t->kind = kind;
     t->text = text;
     t->len = len;
@@ -172,7 +176,8 @@ inline void set_tok(html_tok *t, int32_t kind, const char *text, size_t len, con
 // here, in the pass's own loop; the rest (the end of the page, comments,
 // declarations, a stray "<", and tags whose name could be script or style)
 // by next_tok itself.
-inline void scan_tok(html_scan *s, html_tok *t) {
+inline void scan_tok(html_scan *s, html_tok *t)
+{
     const char *p = s->pos;
     const char *const end = s->end;
     if (p < end && *p != '<') {
@@ -234,8 +239,8 @@ void uparse(const char *ref, url_parts *out);
 
 // One raw link with its raw size and date texts (page bytes, references not
 // yet decoded; size/date may be null). 0, -3 or -4.
-int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, size_t size_len,
-             const char *date, size_t date_len);
+int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, size_t size_len, const char *date,
+             size_t date_len);
 
 // ---- passes ------------------------------------------------------------
 

@@ -65,8 +65,7 @@ struct kldlp_opts {
 // Parse a page (need not be NUL-terminated) fetched from page_url (absolute
 // http(s) URL). opts may be null. The result must be released with kldlp_free
 // in every case.
-int kldlp_parse(const char *page, size_t len, const char *page_url, const kldlp_opts *opts,
-                kldlp_result *res);
+int kldlp_parse(const char *page, size_t len, const char *page_url, const kldlp_opts *opts, kldlp_result *res);
 void kldlp_free(kldlp_result *res);
 const char *kldlp_dialect_name(int32_t dialect);
 const char *kldlp_variant_name(int32_t variant);

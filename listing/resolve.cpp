@@ -11,7 +11,8 @@ inline bool is_alpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= '
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
-inline void set(url_part &u, const char *p, size_t len) {
+inline void set(url_part &u, const char *p, size_t len)
+{
     u.p = p;
     u.len = len;
     u.present = 1;
@@ -20,7 +21,8 @@ inline void set(url_part &u, const char *p, size_t len) {
 } // namespace
 
 // RFC 3986 section 3: scheme ":" ["//" authority] path ["?" query] ["#" fragment].
-void uparse(const char *ref, url_parts *out) {
+void uparse(const char *ref, url_parts *out)
+{
     *out = url_parts{};
     if (!ref) return;
     const char *p = ref;
@@ -61,7 +63,8 @@ namespace {
 // passes the read position, so one buffer serves as input and output; where
 // the algorithm turns "/." or "/.." at the end into "/", that "/" is written
 // over the last input byte. Returns the new length.
-size_t remove_dots(char *path, size_t len) {
+size_t remove_dots(char *path, size_t len)
+{
     char *r = path;
     char *end = path + len;
     char *w = path;
@@ -105,14 +108,16 @@ size_t remove_dots(char *path, size_t len) {
     return static_cast<size_t>(w - path);
 }
 
-inline char *put(char *o, const char *s, size_t n) {
+inline char *put(char *o, const char *s, size_t n)
+{
     if (n) memcpy(o, s, n);
     return o + n;
 }
 
 } // namespace
 
-int kldlp_resolve(const char *base, const char *ref, char *dst, size_t dst_size) {
+int kldlp_resolve(const char *base, const char *ref, char *dst, size_t dst_size)
+{
     if (!dst || dst_size == 0) return -1;
     dst[0] = '\0';
     if (!base || !ref) return -1;
@@ -203,7 +208,8 @@ int kldlp_resolve(const char *base, const char *ref, char *dst, size_t dst_size)
 
 namespace {
 
-inline int hexval(unsigned char c) {
+inline int hexval(unsigned char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -212,7 +218,8 @@ inline int hexval(unsigned char c) {
 
 // Next byte of a percent-decoded range: "%" with two hex digits inside the
 // range is one byte, anything else stands for itself.
-inline unsigned char pct_next(const char *s, size_t n, size_t &i) {
+inline unsigned char pct_next(const char *s, size_t n, size_t &i)
+{
     if (s[i] == '%' && n - i >= 3) {
         const int h = hexval(static_cast<unsigned char>(s[i + 1]));
         const int l = hexval(static_cast<unsigned char>(s[i + 2]));
@@ -225,7 +232,8 @@ inline unsigned char pct_next(const char *s, size_t n, size_t &i) {
 }
 
 // Equality of two ranges after percent-decoding each, without copying.
-bool pct_equal(const char *a, size_t an, const char *b, size_t bn) {
+bool pct_equal(const char *a, size_t an, const char *b, size_t bn)
+{
     size_t i = 0, j = 0;
     while (i < an && j < bn)
         if (pct_next(a, an, i) != pct_next(b, bn, j)) return false;
@@ -235,7 +243,8 @@ bool pct_equal(const char *a, size_t an, const char *b, size_t bn) {
 // Two directory paths are the same folder when they have the same number of
 // "/"-separated pieces and each pair of pieces is equal once decoded, so
 // /a%20b/ and /a b/ name one folder while /a%2Fb/ and /a/b/ do not.
-bool same_folder(const char *a, size_t an, const char *b, size_t bn) {
+bool same_folder(const char *a, size_t an, const char *b, size_t bn)
+{
     if (an == bn && memcmp(a, b, an) == 0) return true;
     size_t i = 0, j = 0;
     for (;;) {
@@ -250,7 +259,8 @@ bool same_folder(const char *a, size_t an, const char *b, size_t bn) {
     }
 }
 
-bool ci_same_part(const url_part &a, const url_part &b) {
+bool ci_same_part(const url_part &a, const url_part &b)
+{
     if (a.len != b.len) return false;
     for (size_t i = 0; i < a.len; ++i)
         if (lower(static_cast<unsigned char>(a.p[i])) != lower(static_cast<unsigned char>(b.p[i]))) return false;
@@ -264,7 +274,8 @@ namespace {
 // The child test, telling memory exhaustion (-4) apart from a link whose last
 // segment is no usable name (-1): a page parsed while memory ran short must
 // fail, not pass with an entry counted as rejected.
-int child_name(const char *page_url, const char *link, char **name, int *folder) {
+int child_name(const char *page_url, const char *link, char **name, int *folder)
+{
     if (name) *name = nullptr;
     if (folder) *folder = 0;
     if (!folder || !page_url || !link || !name) return 0;
@@ -313,7 +324,8 @@ int child_name(const char *page_url, const char *link, char **name, int *folder)
 
 } // namespace
 
-int kldlp_child_name(const char *page_url, const char *link, char **name, int *folder) {
+int kldlp_child_name(const char *page_url, const char *link, char **name, int *folder)
+{
     const int rc = child_name(page_url, link, name, folder);
     return rc < 0 ? -1 : rc;
 }
@@ -325,11 +337,13 @@ namespace {
 template <size_t N> struct scratch {
     char local[N];
     char *p = nullptr;
-    char *get(size_t n) {
+    char *get(size_t n)
+    {
         p = n <= N ? local : static_cast<char *>(malloc(n));
         return p;
     }
-    ~scratch() {
+    ~scratch()
+    {
         if (p != local) free(p);
     }
 };
@@ -338,7 +352,8 @@ template <size_t N> struct scratch {
 // a scheme and an authority, and no piece of its folder is "." or "..". Then
 // a link of one plain segment resolves to that folder followed by the
 // segment, which is always a direct child.
-bool folder_is_plain(const char *page_url) {
+bool folder_is_plain(const char *page_url)
+{
     url_parts pg;
     uparse(page_url, &pg);
     if (!pg.scheme.present || !pg.authority.present) return false;
@@ -361,7 +376,8 @@ bool folder_is_plain(const char *page_url) {
 // (the resolver reads links as texts). Such a link resolves against the page
 // to the page's folder followed by the link, a direct child; *seg_len gets
 // the segment's length without the final "/", *folder whether it had one.
-bool plain_segment(const char *h, size_t n, size_t *seg_len, int *folder) {
+bool plain_segment(const char *h, size_t n, size_t *seg_len, int *folder)
+{
     if (n == 0) return false;
     int dir = 0;
     if (h[n - 1] == '/') {
@@ -382,7 +398,8 @@ bool plain_segment(const char *h, size_t n, size_t *seg_len, int *folder) {
 // A size text read as the entry's size: -1 when absent or unreadable. A NUL
 // byte can never be part of a size, so such a text reads as -1 whatever its
 // references; otherwise the decoded text ends at its NUL.
-int size_of(kldlp_ctx *c, const char *size, size_t size_len, int64_t *out) {
+int size_of(kldlp_ctx *c, const char *size, size_t size_len, int64_t *out)
+{
     *out = -1;
     if (!size || memchr(size, '\0', size_len)) return 0;
     if (!memchr(size, '&', size_len)) {
@@ -398,8 +415,9 @@ int size_of(kldlp_ctx *c, const char *size, size_t size_len, int64_t *out) {
 
 // Size, date and insertion, once the link has named a child. The name is
 // either a view (heap null) or a heap text from kldlp_child_name.
-int finish(kldlp_ctx *c, const char *name, size_t name_len, char *heap, int folder, const char *size,
-           size_t size_len, const char *date, size_t date_len) {
+int finish(kldlp_ctx *c, const char *name, size_t name_len, char *heap, int folder, const char *size, size_t size_len,
+           const char *date, size_t date_len)
+{
     // The name's index slot is fetched while the size and date are read.
     const uint64_t hash = name_hash(name, name_len);
     name_prefetch(c, hash);
@@ -427,7 +445,8 @@ int finish(kldlp_ctx *c, const char *name, size_t name_len, char *heap, int fold
 } // namespace
 
 int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, size_t size_len, const char *date,
-             size_t date_len) {
+             size_t date_len)
+{
     kldlp_result *r = c->res;
     if (!href) return KLDLP_E_NOMEM; // as a failed decode: callers always pass a link
     // Character references in the href; a link without "&" is its own text.

@@ -13,7 +13,8 @@ inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 // Length of a thousands separator at p (n bytes left), or 0: space,
 // apostrophe, comma, full stop, U+00A0, U+066C, U+2009, U+2019, U+202F.
-inline size_t size_sep(const unsigned char *p, size_t n) {
+inline size_t size_sep(const unsigned char *p, size_t n)
+{
     const unsigned char c = p[0];
     if (c == ' ' || c == '\'' || c == ',' || c == '.') return 1;
     if (n >= 2 && ((c == 0xC2 && p[1] == 0xA0) || (c == 0xD9 && p[1] == 0xAC))) return 2;
@@ -23,7 +24,8 @@ inline size_t size_sep(const unsigned char *p, size_t n) {
 
 } // namespace
 
-int64_t kldlp_parse_size(const char *s, size_t len) {
+int64_t kldlp_parse_size(const char *s, size_t len)
+{
     if (!s) return -1;
     trim(&s, &len);
     if (len == 0) return -1;
@@ -72,9 +74,9 @@ struct month_name {
 };
 constexpr month_name k_mon[12] = {{"jan", 3}, {"feb", 3}, {"mar", 3}, {"apr", 3}, {"may", 3}, {"jun", 3},
                                   {"jul", 3}, {"aug", 3}, {"sep", 3}, {"oct", 3}, {"nov", 3}, {"dec", 3}};
-constexpr month_name k_mon_full[12] = {{"january", 7}, {"february", 8}, {"march", 5},     {"april", 5},
-                                       {"may", 3},     {"june", 4},     {"july", 4},      {"august", 6},
-                                       {"september", 9}, {"october", 7}, {"november", 8}, {"december", 8}};
+constexpr month_name k_mon_full[12] = {{"january", 7},   {"february", 8}, {"march", 5},    {"april", 5},
+                                       {"may", 3},       {"june", 4},     {"july", 4},     {"august", 6},
+                                       {"september", 9}, {"october", 7},  {"november", 8}, {"december", 8}};
 
 // Morning/afternoon markers of Japanese, Chinese and Korean locales.
 struct marker {
@@ -99,14 +101,16 @@ inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? st
 constexpr size_t k_longest_word = 9; // "september"
 
 // A lower-cased word equals a lower-case text.
-template <size_t N> inline bool word_is(const char *w, size_t n, const char (&text)[N]) {
+template <size_t N> inline bool word_is(const char *w, size_t n, const char (&text)[N])
+{
     return n == N - 1 && memcmp(w, text, N - 1) == 0;
 }
 
 inline bool leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar.
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d)
+{
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
@@ -117,13 +121,15 @@ int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
 
 // A numeric day/month date (dd?mm?yyyy or mm?dd?yyyy) that only the page-wide
 // order can read.
-inline bool day_month_shape(const date_shape_t &sh) {
+inline bool day_month_shape(const date_shape_t &sh)
+{
     return sh.ok && sh.month == 0 && sh.n >= 3 && sh.ndig[0] <= 2 && sh.ndig[1] <= 2 && sh.ndig[2] == 4;
 }
 
 } // namespace
 
-void date_shape(const char *s, size_t len, date_shape_t *out) {
+void date_shape(const char *s, size_t len, date_shape_t *out)
+{
     date_shape_t sh{};
     *out = sh;
     if (!s) return;
@@ -240,7 +246,8 @@ void date_shape(const char *s, size_t len, date_shape_t *out) {
     *out = sh;
 }
 
-int64_t date_from_shape(const date_shape_t *sh, int32_t order) {
+int64_t date_from_shape(const date_shape_t *sh, int32_t order)
+{
     if (!sh || !sh->ok) return -1;
     int64_t y, m, d;
     int32_t used;
@@ -293,8 +300,10 @@ int64_t date_from_shape(const date_shape_t *sh, int32_t order) {
         }
         if (sh->ampm) {
             if (hh < 1 || hh > 12) return -1;
-            if (hh == 12 && sh->ampm == 1) hh = 0;
-            else if (hh != 12 && sh->ampm == 2) hh += 12;
+            if (hh == 12 && sh->ampm == 1)
+                hh = 0;
+            else if (hh != 12 && sh->ampm == 2)
+                hh += 12;
         }
     } else {
         return -1;
@@ -308,7 +317,8 @@ int64_t date_from_shape(const date_shape_t *sh, int32_t order) {
     return secs * 1000;
 }
 
-int64_t kldlp_parse_date(const char *s, size_t len, int32_t order) {
+int64_t kldlp_parse_date(const char *s, size_t len, int32_t order)
+{
     if (!s) return -1;
     date_shape_t sh;
     date_shape(s, len, &sh);
@@ -328,7 +338,8 @@ int64_t kldlp_parse_date(const char *s, size_t len, int32_t order) {
 // every entry is in, and it holds at least count slots, so it keeps the
 // month-first readings; it is released here, and an entry added later would
 // build a new one.
-void decide_dates(kldlp_ctx *c) {
+void decide_dates(kldlp_ctx *c)
+{
     kldlp_result *r = c->res;
     r->date_order = KLDLP_ORDER_NONE;
     r->date_hinted = 0;
@@ -360,10 +371,14 @@ void decide_dates(kldlp_ctx *c) {
         if (month_first_ms) month_first_ms[i] = aside;
     }
     int32_t order;
-    if (!ambiguous) order = read ? KLDLP_ORDER_YMD : KLDLP_ORDER_NONE;
-    else if (day_first && !month_first) order = KLDLP_ORDER_DMY;
-    else if (month_first && !day_first) order = KLDLP_ORDER_MDY;
-    else if (day_first && month_first) order = KLDLP_ORDER_AMBIGUOUS;
+    if (!ambiguous)
+        order = read ? KLDLP_ORDER_YMD : KLDLP_ORDER_NONE;
+    else if (day_first && !month_first)
+        order = KLDLP_ORDER_DMY;
+    else if (month_first && !day_first)
+        order = KLDLP_ORDER_MDY;
+    else if (day_first && month_first)
+        order = KLDLP_ORDER_AMBIGUOUS;
     else if (c->lim && (c->lim->date_order == KLDLP_ORDER_DMY || c->lim->date_order == KLDLP_ORDER_MDY)) {
         order = c->lim->date_order;
         r->date_hinted = 1;
@@ -377,7 +392,8 @@ void decide_dates(kldlp_ctx *c) {
             const char *t = c->dates[i];
             if (!t) continue;
             if (month_first_ms) {
-                if (month_first_ms[i] != k_plain) r->items[i].mtime_ms = order == KLDLP_ORDER_MDY ? month_first_ms[i] : -1;
+                if (month_first_ms[i] != k_plain)
+                    r->items[i].mtime_ms = order == KLDLP_ORDER_MDY ? month_first_ms[i] : -1;
                 continue;
             }
             date_shape_t sh;

@@ -49,7 +49,7 @@ int decoded(sbuf *scratch, const char *p, size_t n, const char **out, size_t *ou
 
 struct asp_row {
     bool folder;
-    int cell;       // 0 none, 1 name, 2 length, 3 modified
+    int cell; // 0 none, 1 name, 2 length, 3 modified
     bool in_name_link;
     bool truncated; // the name text outgrew its cap
     ctext name, size, date;

@@ -1,14 +1,14 @@
 // rand_s is declared only when _CRT_RAND_S is defined before the first
 // <stdlib.h> of the translation unit, which any header may pull in.
 #if defined(_WIN32)
-#define _CRT_RAND_S
+#  define _CRT_RAND_S
 #endif
 
 #include "platform/platform.h"
 
 #if defined(_WIN32)
-#include <stdlib.h>
-#include <windows.h>
+#  include <stdlib.h>
+#  include <windows.h>
 
 static_assert(sizeof(SRWLOCK) == sizeof(void *), "SRWLOCK fits its storage");
 
@@ -23,7 +23,7 @@ uint32_t kl_rand32() noexcept
 }
 
 #else
-#include <sys/random.h>
+#  include <sys/random.h>
 
 void kl_lock_acquire(kl_lock *l) noexcept { l->m.lock(); }
 void kl_lock_release(kl_lock *l) noexcept { l->m.unlock(); }

@@ -7,14 +7,14 @@
 #include <cstdint>
 
 #if !defined(_WIN32)
-#include <mutex>
+#  include <mutex>
 #endif
 
 struct kl_lock {
 #if defined(_WIN32)
     void *srw = nullptr; // storage of an SRWLOCK; SRWLOCK_INIT is all zero
 #else
-    std::mutex m;        // constexpr constructor, trivial destructor
+    std::mutex m; // constexpr constructor, trivial destructor
 #endif
 };
 

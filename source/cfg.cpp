@@ -19,19 +19,16 @@ constexpr size_t k_head = 16;
 
 void *w_malloc(void *, size_t size)
 {
-    if (size > SIZE_MAX - k_head)
-        return nullptr;
+    if (size > SIZE_MAX - k_head) return nullptr;
     unsigned char *p = static_cast<unsigned char *>(std::malloc(size + k_head));
-    if (!p)
-        return nullptr;
+    if (!p) return nullptr;
     std::memcpy(p, &size, sizeof size);
     return p + k_head;
 }
 
 void w_free(void *, void *ptr)
 {
-    if (!ptr)
-        return;
+    if (!ptr) return;
     unsigned char *p = static_cast<unsigned char *>(ptr) - k_head;
     size_t size;
     std::memcpy(&size, p, sizeof size);
@@ -43,8 +40,7 @@ void w_free(void *, void *ptr)
 void *w_realloc(void *ctx, void *ptr, size_t, size_t size)
 {
     void *q = w_malloc(ctx, size);
-    if (!q || !ptr)
-        return q;
+    if (!q || !ptr) return q;
     size_t old;
     std::memcpy(&old, static_cast<unsigned char *>(ptr) - k_head, sizeof old);
     std::memcpy(q, ptr, old < size ? old : size);
@@ -75,12 +71,11 @@ const yyjson_alc *klaspnet_wipe_alc() { return &k_wipe_alc; }
 int load_cfg(const char *settings_json, klaspnet_cfg *cfg)
 {
     std::memset(cfg, 0, sizeof *cfg);
-    if (!settings_json)
-        return refuse(cfg, "settings JSON is NULL");
+    if (!settings_json) return refuse(cfg, "settings JSON is NULL");
     // Strict JSON over the whole text. The document holds the URL as the host
     // wrote it, password included, so its memory is cleared when freed.
-    yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(settings_json), std::strlen(settings_json), 0,
-                                       &k_wipe_alc, nullptr);
+    yyjson_doc *doc =
+        yyjson_read_opts(const_cast<char *>(settings_json), std::strlen(settings_json), 0, &k_wipe_alc, nullptr);
     yyjson_val *obj = yyjson_doc_get_root(doc);
     if (!yyjson_is_obj(obj)) {
         yyjson_doc_free(doc);
@@ -108,8 +103,7 @@ int load_cfg(const char *settings_json, klaspnet_cfg *cfg)
     }
     // The whole string: a \u0000 inside it is refused as a control character
     // instead of silently cutting the URL short.
-    int rc = klaspnet_root_parsen(yyjson_get_str(url), yyjson_get_len(url), &cfg->root, cfg->msg,
-                                  sizeof cfg->msg);
+    int rc = klaspnet_root_parsen(yyjson_get_str(url), yyjson_get_len(url), &cfg->root, cfg->msg, sizeof cfg->msg);
     yyjson_doc_free(doc);
     return rc == 0 ? 0 : KLASPNET_E_INVALID;
 }

@@ -12,8 +12,7 @@
 
 namespace {
 
-template <class F>
-int32_t op_guard(char *dst, int32_t dst_len, F &&f) noexcept
+template <class F> int32_t op_guard(char *dst, int32_t dst_len, F &&f) noexcept
 {
     try {
         return f();
@@ -26,8 +25,7 @@ int32_t op_guard(char *dst, int32_t dst_len, F &&f) noexcept
     }
 }
 
-template <class R, class F>
-R plain_guard(R on_throw, F &&f) noexcept
+template <class R, class F> R plain_guard(R on_throw, F &&f) noexcept
 {
     try {
         return f();
@@ -42,34 +40,28 @@ extern "C" {
 
 KLASPNET_API int32_t klaspnet_validate(const char *settings_json, char *dst, int32_t dst_len)
 {
-    return op_guard(dst, dst_len, [&] {
-        return klrch_get_impl()->validate(klaspnet_io_current(), settings_json, dst, dst_len);
-    });
+    return op_guard(dst, dst_len,
+                    [&] { return klrch_get_impl()->validate(klaspnet_io_current(), settings_json, dst, dst_len); });
 }
 
-KLASPNET_API int32_t klaspnet_list(const char *settings_json, const char *folder_id, char *dst,
-                                   int32_t dst_len)
+KLASPNET_API int32_t klaspnet_list(const char *settings_json, const char *folder_id, char *dst, int32_t dst_len)
 {
     return op_guard(dst, dst_len, [&] {
         return klrch_get_impl()->list(klaspnet_io_current(), settings_json, folder_id, dst, dst_len);
     });
 }
 
-KLASPNET_API int32_t klaspnet_stream_url(const char *settings_json, const char *entry_json, char *dst,
-                                         int32_t dst_len)
+KLASPNET_API int32_t klaspnet_stream_url(const char *settings_json, const char *entry_json, char *dst, int32_t dst_len)
 {
     return op_guard(dst, dst_len, [&] {
-        return klrch_get_impl()->stream_url(klaspnet_io_current(), settings_json, entry_json, dst,
-                                            dst_len);
+        return klrch_get_impl()->stream_url(klaspnet_io_current(), settings_json, entry_json, dst, dst_len);
     });
 }
 
-KLASPNET_API int32_t klaspnet_download(const char *settings_json, const char *entry_json, char *dst,
-                                       int32_t dst_len)
+KLASPNET_API int32_t klaspnet_download(const char *settings_json, const char *entry_json, char *dst, int32_t dst_len)
 {
     return op_guard(dst, dst_len, [&] {
-        return klrch_get_impl()->download(klaspnet_io_current(), settings_json, entry_json, dst,
-                                          dst_len);
+        return klrch_get_impl()->download(klaspnet_io_current(), settings_json, entry_json, dst, dst_len);
     });
 }
 
@@ -130,8 +122,7 @@ KLASPNET_API void klaspnet_fake_reset(void)
     });
 }
 
-KLASPNET_API int32_t klaspnet_fake_set(const char *url, int32_t status, const char *header_text,
-                                       const char *body)
+KLASPNET_API int32_t klaspnet_fake_set(const char *url, int32_t status, const char *header_text, const char *body)
 {
     return plain_guard<int32_t>(KLASPNET_E_FAILED,
                                 [&] { return klaspnet_fake_set_impl(url, status, header_text, body); });

@@ -40,8 +40,7 @@ constexpr char k_oom[] = "out of memory";
 void mask(char *text, const char *secret)
 {
     size_t n = std::strlen(secret);
-    if (n == 0)
-        return;
+    if (n == 0) return;
     char *p = text;
     while ((p = std::strstr(p, secret)) != nullptr) {
         if (n >= 3) {
@@ -61,8 +60,7 @@ char *pct_form(const char *s);
 
 void scrub(const klaspnet_conn *c, char *text)
 {
-    if (!c->user)
-        return;
+    if (!c->user) return;
     // A transport that echoes its request URL shows the credentials the way
     // the plain road wrote them into it: mask that form as well.
     if (c->password && *c->password) {
@@ -86,22 +84,18 @@ void set_err(const klaspnet_conn *c, klaspnet_resp *r, const char *url, const ch
     char red[512];
     klaspnet_redact(url, red, sizeof red);
     // Cut to the size of the error field; the cut is expected.
-    if (std::snprintf(r->error, sizeof r->error, "GET %s: %s", red, reason) < 0)
-        r->error[0] = '\0';
+    if (std::snprintf(r->error, sizeof r->error, "GET %s: %s", red, reason) < 0) r->error[0] = '\0';
     scrub(c, r->error);
 }
 
-void set_plain_err(klaspnet_resp *r, const char *text)
-{
-    std::snprintf(r->error, sizeof r->error, "%s", text);
-}
+void set_plain_err(klaspnet_resp *r, const char *text) { std::snprintf(r->error, sizeof r->error, "%s", text); }
 
 // ---- plain road ------------------------------------------------------------
 
 bool unreserved(unsigned char ch)
 {
-    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-'
-           || ch == '.' || ch == '_' || ch == '~';
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' || ch == '.' ||
+           ch == '_' || ch == '~';
 }
 
 int add_pct(klaspnet_buf *b, const char *s)
@@ -110,12 +104,10 @@ int add_pct(klaspnet_buf *b, const char *s)
     for (const char *p = s; *p; p++) {
         unsigned char ch = static_cast<unsigned char>(*p);
         if (unreserved(ch)) {
-            if (klaspnet_buf_add(b, p, 1) != 0)
-                return -1;
+            if (klaspnet_buf_add(b, p, 1) != 0) return -1;
         } else {
             char esc[3] = {'%', hex[ch >> 4], hex[ch & 15]};
-            if (klaspnet_buf_add(b, esc, 3) != 0)
-                return -1;
+            if (klaspnet_buf_add(b, esc, 3) != 0) return -1;
         }
     }
     return 0;
@@ -140,20 +132,18 @@ char *pct_form(const char *s)
 int with_userinfo(const char *url, const char *user, const char *password, klaspnet_buf *out)
 {
     const char *sep = std::strstr(url, "://");
-    if (!sep)
-        return klaspnet_buf_adds(out, url);
+    if (!sep) return klaspnet_buf_adds(out, url);
     size_t head = static_cast<size_t>(sep - url) + 3;
-    if (klaspnet_buf_add(out, url, head) != 0 || add_pct(out, user) != 0 || klaspnet_buf_add(out, ":", 1) != 0
-        || add_pct(out, password ? password : "") != 0 || klaspnet_buf_add(out, "@", 1) != 0
-        || klaspnet_buf_adds(out, sep + 3) != 0)
+    if (klaspnet_buf_add(out, url, head) != 0 || add_pct(out, user) != 0 || klaspnet_buf_add(out, ":", 1) != 0 ||
+        add_pct(out, password ? password : "") != 0 || klaspnet_buf_add(out, "@", 1) != 0 ||
+        klaspnet_buf_adds(out, sep + 3) != 0)
         return -1;
     return 0;
 }
 
 void io_release(const velkaron_io *io, void *p)
 {
-    if (!p)
-        return;
+    if (!p) return;
     if (io->free)
         io->free(io->ctx, p);
     else
@@ -195,8 +185,7 @@ int fetch_plain(const klaspnet_conn *c, const char *url, int range, uint64_t lim
         r->body_len = 0;
     } else {
         r->body = static_cast<char *>(std::malloc(len + 1));
-        if (r->body)
-            std::memcpy(r->body, body, len + 1);
+        if (r->body) std::memcpy(r->body, body, len + 1);
         r->body_len = len;
     }
     io_release(io, body);
@@ -231,12 +220,9 @@ bool ieq(const char *a, const char *b)
 {
     for (; *a && *b; a++, b++) {
         char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
     }
     return *a == *b;
 }
@@ -250,8 +236,7 @@ bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 int read_num(const char **p, int64_t *out)
 {
     const char *s = *p;
-    if (!is_digit(*s))
-        return 0;
+    if (!is_digit(*s)) return 0;
     int64_t v = 0;
     bool over = false;
     for (; is_digit(*s); s++) {
@@ -261,16 +246,14 @@ int read_num(const char **p, int64_t *out)
             v = v * 10 + (*s - '0');
     }
     *p = s;
-    if (over)
-        return -1;
+    if (over) return -1;
     *out = v;
     return 1;
 }
 
 const char *skip_spaces(const char *s)
 {
-    while (*s == ' ')
-        s++;
+    while (*s == ' ') s++;
     return s;
 }
 
@@ -279,24 +262,19 @@ const char *skip_spaces(const char *s)
 void content_range(collector *k, const char *v)
 {
     const char *s = skip_spaces(v);
-    if (std::strncmp(s, "bytes", 5) != 0)
-        return;
+    if (std::strncmp(s, "bytes", 5) != 0) return;
     s = skip_spaces(s + 5);
     int64_t first = -1, last = -1, total = -1;
     if (*s == '*') {
         s++;
     } else {
-        if (read_num(&s, &first) < 0 || *s != '-')
-            return;
+        if (read_num(&s, &first) < 0 || *s != '-') return;
         s++;
-        if (read_num(&s, &last) < 0)
-            return;
+        if (read_num(&s, &last) < 0) return;
     }
-    if (*s != '/')
-        return;
+    if (*s != '/') return;
     s++;
-    if (read_num(&s, &total) <= 0)
-        total = -1;
+    if (read_num(&s, &total) <= 0) total = -1;
     k->range_first = first;
     k->range_last = last;
     k->range_total = total;
@@ -306,26 +284,21 @@ void content_range(collector *k, const char *v)
 // reading stops at the first non-digit, no digits gives 0.
 int read_status(const char *s)
 {
-    while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
-        s++;
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
     bool neg = false;
-    if (*s == '+' || *s == '-')
-        neg = *s++ == '-';
+    if (*s == '+' || *s == '-') neg = *s++ == '-';
     long long v = 0;
     for (; is_digit(*s); s++) {
-        if (v < INT_MAX)
-            v = v * 10 + (*s - '0');
+        if (v < INT_MAX) v = v * 10 + (*s - '0');
     }
-    if (v > INT_MAX)
-        v = INT_MAX;
+    if (v > INT_MAX) v = INT_MAX;
     return static_cast<int>(neg ? -v : v);
 }
 
 int32_t x_header(void *ctx, const char *name, const char *value)
 {
     auto *k = static_cast<collector *>(ctx);
-    if (!k || !name || !value)
-        return 0;
+    if (!k || !name || !value) return 0;
     if (std::strcmp(name, ":status") == 0) {
         k->status = read_status(value);
     } else if (ieq(name, "location")) {
@@ -341,8 +314,7 @@ int32_t x_header(void *ctx, const char *name, const char *value)
     } else if (ieq(name, "content-length")) {
         const char *s = skip_spaces(value);
         int64_t n = -1;
-        if (read_num(&s, &n) <= 0)
-            n = -1;
+        if (read_num(&s, &n) <= 0) n = -1;
         k->content_length = n;
     } else if (ieq(name, "accept-ranges")) {
         k->accept_ranges = std::strstr(value, "bytes") != nullptr;
@@ -353,8 +325,7 @@ int32_t x_header(void *ctx, const char *name, const char *value)
 int32_t x_body(void *ctx, const void *data, uint64_t len)
 {
     auto *k = static_cast<collector *>(ctx);
-    if (!k)
-        return 1;
+    if (!k) return 1;
     uint64_t limit = k->range ? k_range_keep : k->limit;
     uint64_t room = limit - k->body.len;
     if (len <= room) {
@@ -374,8 +345,7 @@ int32_t x_body(void *ctx, const void *data, uint64_t len)
 
 void http_release(const velkaron_http *http, void *p)
 {
-    if (!p)
-        return;
+    if (!p) return;
     if (http->free)
         http->free(http->ctx, p);
     else
@@ -390,17 +360,14 @@ bool redirect_status(int st) { return st == 301 || st == 302 || st == 303 || st 
 void drop_userinfo(char *url)
 {
     char *sep = std::strstr(url, "://");
-    if (!sep)
-        return;
+    if (!sep) return;
     char *a = sep + 3;
     size_t alen = std::strcspn(a, "/?#");
     char *at = nullptr;
     for (size_t i = 0; i < alen; i++) {
-        if (a[i] == '@')
-            at = a + i;
+        if (a[i] == '@') at = a + i;
     }
-    if (at)
-        std::memmove(a, at + 1, std::strlen(at + 1) + 1);
+    if (at) std::memmove(a, at + 1, std::strlen(at + 1) + 1);
 }
 
 // Servers write raw bytes into Location (a UTF-8 folder name, a space), as
@@ -413,15 +380,12 @@ char *encode_raw_bytes(char *url)
 {
     size_t extra = 0;
     for (const unsigned char *p = reinterpret_cast<unsigned char *>(url); *p; p++) {
-        if (*p <= 0x20 || *p >= 0x7F)
-            extra += 2;
+        if (*p <= 0x20 || *p >= 0x7F) extra += 2;
     }
-    if (extra == 0)
-        return url;
+    if (extra == 0) return url;
     size_t n = std::strlen(url);
     auto *out = static_cast<char *>(std::malloc(n + extra + 1));
-    if (!out)
-        return nullptr;
+    if (!out) return nullptr;
     static const char hex[] = "0123456789ABCDEF";
     char *o = out;
     for (const unsigned char *p = reinterpret_cast<unsigned char *>(url); *p; p++) {
@@ -582,8 +546,7 @@ int fetch_http(const klaspnet_conn *c, const char *url, int range, uint64_t limi
                 creds = false; // once dropped, never restored
             }
         }
-        if (status != 301 && status != 308)
-            permanent = 0;
+        if (status != 301 && status != 308) permanent = 0;
         r->redirects++;
         std::free(s.cur);
         s.cur = next;
@@ -594,8 +557,7 @@ int fetch_http(const klaspnet_conn *c, const char *url, int range, uint64_t limi
 
 int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r)
 {
-    if (!r)
-        return -1;
+    if (!r) return -1;
     std::memset(r, 0, sizeof *r);
     r->range_first = r->range_last = r->range_total = r->content_length = -1;
     if (!c || !c->io || !c->io->get || !url) {
@@ -607,8 +569,7 @@ int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t 
 
 void klaspnet_resp_free(klaspnet_resp *r)
 {
-    if (!r)
-        return;
+    if (!r) return;
     std::free(r->body);
     std::free(r->final_url);
     r->body = nullptr;

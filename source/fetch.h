@@ -15,11 +15,11 @@ struct klaspnet_conn {
 
 struct klaspnet_resp {
     int status;
-    char *body;          // NUL-terminated; null after a failure
+    char *body; // NUL-terminated; null after a failure
     uint64_t body_len;
-    char *final_url;     // never carries credentials; null after a failure
-    int redirects;       // -1 on the plain road
-    int permanent;       // every followed redirect was 301/308 (and there was one)
+    char *final_url; // never carries credentials; null after a failure
+    int redirects;   // -1 on the plain road
+    int permanent;   // every followed redirect was 301/308 (and there was one)
     int too_large;
     int64_t range_first;
     int64_t range_last;

@@ -26,8 +26,7 @@ const char k_empty_json[] = "{}";
 // Length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
 size_t utf8_seq(const unsigned char *p, size_t n)
 {
-    if (p[0] < 0x80)
-        return 1;
+    if (p[0] < 0x80) return 1;
     size_t len;
     uint32_t cp, min;
     if ((p[0] & 0xE0) == 0xC0) {
@@ -39,15 +38,12 @@ size_t utf8_seq(const unsigned char *p, size_t n)
     } else {
         return 0;
     }
-    if (len > n)
-        return 0;
+    if (len > n) return 0;
     for (size_t i = 1; i < len; i++) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
+        if ((p[i] & 0xC0) != 0x80) return 0;
         cp = (cp << 6) | (p[i] & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
     return len;
 }
 
@@ -70,11 +66,9 @@ char *utf8_repaired(const char *msg)
             i += l;
         }
     }
-    if (bad == 0)
-        return nullptr;
+    if (bad == 0) return nullptr;
     auto *out = static_cast<char *>(std::malloc(n + 2 * bad + 1));
-    if (!out)
-        return nullptr;
+    if (!out) return nullptr;
     char *o = out;
     for (size_t i = 0; i < n;) {
         size_t l = utf8_seq(s + i, n - i);
@@ -106,8 +100,7 @@ void klaspnet_publish(const char *message, const char *result_json)
             g_err[0] = '\0';
         } else {
             size_t n = std::strlen(message);
-            if (n > sizeof g_err - 1)
-                n = sizeof g_err - 1; // cut at 511 bytes, without regard to UTF-8
+            if (n > sizeof g_err - 1) n = sizeof g_err - 1; // cut at 511 bytes, without regard to UTF-8
             std::memcpy(g_err, message, n);
             g_err[n] = '\0';
         }
@@ -121,13 +114,11 @@ int put_out(char *dst, int32_t dst_len, const char *text)
 {
     bool usable = dst && dst_len > 0;
     if (!text) {
-        if (!usable)
-            return KLASPNET_E_BUFFER;
+        if (!usable) return KLASPNET_E_BUFFER;
         dst[0] = '\0';
         return 0;
     }
-    if (!usable)
-        return KLASPNET_E_BUFFER;
+    if (!usable) return KLASPNET_E_BUFFER;
     size_t n = std::strlen(text);
     if (static_cast<size_t>(dst_len) < n + 1) {
         dst[0] = '\0';
@@ -140,8 +131,7 @@ int put_out(char *dst, int32_t dst_len, const char *text)
 int fail(char *dst, int32_t dst_len, int code, const char *message)
 {
     char *repaired = message ? utf8_repaired(message) : nullptr;
-    if (repaired)
-        message = repaired;
+    if (repaired) message = repaired;
     char *json = nullptr;
     if (yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr)) {
         yyjson_mut_val *root = yyjson_mut_obj(doc);
@@ -155,8 +145,7 @@ int fail(char *dst, int32_t dst_len, int code, const char *message)
     }
     klaspnet_publish(message, json);
     if (dst && dst_len > 0) {
-        if (put_out(dst, dst_len, json ? json : "") != 0)
-            dst[0] = '\0';
+        if (put_out(dst, dst_len, json ? json : "") != 0) dst[0] = '\0';
     }
     std::free(json);
     std::free(repaired);
@@ -170,8 +159,7 @@ int done(char *dst, int32_t dst_len, const char *out_json, const char *publish_j
     int rc = put_out(dst, dst_len, out_json);
     if (rc == KLASPNET_E_BUFFER) {
         char msg[96];
-        std::snprintf(msg, sizeof msg, "output buffer too small: %zu bytes needed",
-                      std::strlen(out_json) + 1);
+        std::snprintf(msg, sizeof msg, "output buffer too small: %zu bytes needed", std::strlen(out_json) + 1);
         klaspnet_publish(msg, pub);
     }
     return rc;

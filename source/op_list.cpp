@@ -25,8 +25,7 @@ const char k_oom[] = "out of memory building the listing JSON";
 bool same_folder(const char *index_of, const char *folder_path)
 {
     size_t n = std::strlen(index_of);
-    while (n > 0 && index_of[n - 1] == '/')
-        --n;
+    while (n > 0 && index_of[n - 1] == '/') --n;
     size_t f = std::strlen(folder_path);
     return n >= f && std::memcmp(index_of + n - f, folder_path, f) == 0;
 }
@@ -63,8 +62,7 @@ struct list_state {
 yyjson_mut_val *items_json(yyjson_mut_doc *doc, const klaspnet_page *page, const char *folder_path)
 {
     yyjson_mut_val *arr = yyjson_mut_arr(doc);
-    if (!arr)
-        return nullptr;
+    if (!arr) return nullptr;
     // Two buffers serve every entry: the folder path and the base URL stay
     // in them as prefixes, only the name part is rewritten per entry.
     klaspnet_buf path{};
@@ -84,8 +82,7 @@ yyjson_mut_val *items_json(yyjson_mut_doc *doc, const klaspnet_page *page, const
         url.len = url_prefix;
         ok = klaspnet_buf_adds(&path, e.name) == 0 && klaspnet_buf_add_pct(&url, e.name) == 0 &&
              (!e.folder || klaspnet_buf_adds(&url, "/") == 0);
-        if (!ok)
-            break;
+        if (!ok) break;
         yyjson_mut_val *item = yyjson_mut_obj(doc);
         ok = item && yyjson_mut_obj_add_strcpy(doc, item, "name", e.name) &&
              yyjson_mut_obj_add_strncpy(doc, item, "path", path.data, path.len) &&
@@ -99,15 +96,12 @@ yyjson_mut_val *items_json(yyjson_mut_doc *doc, const klaspnet_page *page, const
     return ok ? arr : nullptr;
 }
 
-int32_t h_list(const velkaron_io *io, const char *settings_json, const char *folder_id, char *dst,
-               int32_t dst_len)
+int32_t h_list(const velkaron_io *io, const char *settings_json, const char *folder_id, char *dst, int32_t dst_len)
 {
     list_state s;
     int rc = load_cfg(settings_json, &s.cfg);
-    if (rc != 0)
-        return fail(dst, dst_len, rc, s.cfg.msg);
-    if (!io || !io->get)
-        return fail(dst, dst_len, KLASPNET_E_INVALID, "no velkaron_io transport");
+    if (rc != 0) return fail(dst, dst_len, rc, s.cfg.msg);
+    if (!io || !io->get) return fail(dst, dst_len, KLASPNET_E_INVALID, "no velkaron_io transport");
     if (klaspnet_path_norm(folder_id, &s.path) != 0)
         return fail(dst, dst_len, KLASPNET_E_NOT_FOUND, "folder_id is not a valid path (., .. or control characters)");
     if (klaspnet_path_url(s.cfg.root.url, s.path.data, 1, &s.url) != 0)
@@ -116,12 +110,10 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
     klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
     // The page record holds an 8 KiB URL; keep it off the host's stack.
     s.page = static_cast<klaspnet_page *>(std::malloc(sizeof(klaspnet_page)));
-    if (!s.page)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
+    if (!s.page) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
     char msg[512];
     rc = get_page(&conn, s.url.data, s.cfg.date_order, s.page, msg);
-    if (rc != 0)
-        return fail(dst, dst_len, rc, msg);
+    if (rc != 0) return fail(dst, dst_len, rc, msg);
 
     const char *folder = s.path.data ? s.path.data : "";
     const char *title = s.page->result.index_of;
@@ -129,8 +121,7 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
         char shown[512];
         klaspnet_redact(s.url.data, shown, sizeof shown);
         klaspnet_msgf(msg, sizeof msg,
-                      "GET %s: the server answered with the listing of another folder (Index of %.200s)", shown,
-                      title);
+                      "GET %s: the server answered with the listing of another folder (Index of %.200s)", shown, title);
         return fail(dst, dst_len, KLASPNET_E_FAILED, msg);
     }
 
@@ -140,8 +131,7 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
     yyjson_mut_val *pub = s.pub_doc ? yyjson_mut_obj(s.pub_doc) : nullptr;
     yyjson_mut_val *out_items = out ? items_json(s.out_doc, s.page, folder) : nullptr;
     yyjson_mut_val *pub_items = pub ? items_json(s.pub_doc, s.page, folder) : nullptr;
-    if (!out_items || !pub_items)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
+    if (!out_items || !pub_items) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
 
     yyjson_mut_doc_set_root(s.out_doc, out);
     // The answer is nothing but its items: without them the host would see an

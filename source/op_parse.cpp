@@ -49,8 +49,8 @@ char *to_json(const kldlp_result &r)
         yyjson_mut_val *o = yyjson_mut_obj(doc);
         ok = o && yyjson_mut_obj_add_strcpy(doc, o, "name", e.name) &&
              yyjson_mut_obj_add_bool(doc, o, "folder", e.folder != 0) &&
-             yyjson_mut_obj_add_int(doc, o, "size", e.size) &&
-             yyjson_mut_obj_add_int(doc, o, "mtime_ms", e.mtime_ms) && yyjson_mut_arr_append(items, o);
+             yyjson_mut_obj_add_int(doc, o, "size", e.size) && yyjson_mut_obj_add_int(doc, o, "mtime_ms", e.mtime_ms) &&
+             yyjson_mut_arr_append(items, o);
     }
     ok = ok && yyjson_mut_obj_add_val(doc, root, "items", items);
     char *json = ok ? yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr) : nullptr;

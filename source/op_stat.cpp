@@ -49,8 +49,7 @@ char *stat_json(const stat_state &s)
     klaspnet_redact(r.final_url, shown, sizeof shown);
 
     yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
-    if (!doc)
-        return nullptr;
+    if (!doc) return nullptr;
     char *text = nullptr;
     if (yyjson_mut_val *o = yyjson_mut_obj(doc)) {
         yyjson_mut_doc_set_root(doc, o);
@@ -67,13 +66,11 @@ char *stat_json(const stat_state &s)
 
 } // namespace
 
-int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const char *path, char *dst,
-                         int32_t dst_len)
+int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const char *path, char *dst, int32_t dst_len)
 {
     stat_state s;
     int rc = load_cfg(settings_json, &s.cfg);
-    if (rc != 0)
-        return fail(dst, dst_len, rc, s.cfg.msg);
+    if (rc != 0) return fail(dst, dst_len, rc, s.cfg.msg);
     klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
     if (klaspnet_path_norm(path, &s.path) != 0 || s.path.len == 0)
         return fail(dst, dst_len, KLASPNET_E_NOT_FOUND, "path is not a file path");
@@ -100,8 +97,7 @@ int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const
 
     char *text = stat_json(s);
     s.release();
-    if (!text)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    if (!text) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     rc = done(dst, dst_len, text, nullptr);
     std::free(text);
     return rc;

@@ -28,16 +28,14 @@ char *basic_header(const char *user, const char *pass)
     // Sized once: a buffer that grew by realloc could leave a copy of the
     // user name behind in the block it moved from.
     char *pair = static_cast<char *>(std::malloc(nu + np + 2));
-    if (!pair)
-        return nullptr;
+    if (!pair) return nullptr;
     std::memcpy(pair, user, nu);
     pair[nu] = ':';
     std::memcpy(pair + nu + 1, pass, np + 1);
     char *b64 = klaspnet_base64(pair);
     klaspnet_wipe(pair, nu + np + 2);
     std::free(pair);
-    if (!b64)
-        return nullptr;
+    if (!b64) return nullptr;
     size_t nb = std::strlen(b64);
     char *hdr = static_cast<char *>(std::malloc(6 + nb + 1));
     if (hdr) {
@@ -64,10 +62,8 @@ char *summary_of(const char *answer)
         bool ok = yyjson_mut_obj_add_str(doc, o, "op", "stream_url") && yyjson_mut_obj_add_int(doc, o, "code", 0);
         if (ok && yyjson_is_str(url))
             ok = yyjson_mut_obj_add_strncpy(doc, o, "url", yyjson_get_str(url), yyjson_get_len(url));
-        if (ok)
-            ok = yyjson_mut_obj_add_bool(doc, o, "auth_header", yyjson_obj_get(a, "headers") != nullptr);
-        if (ok)
-            out = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+        if (ok) ok = yyjson_mut_obj_add_bool(doc, o, "auth_header", yyjson_obj_get(a, "headers") != nullptr);
+        if (ok) out = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
     }
     yyjson_mut_doc_free(doc);
     yyjson_doc_free(in);
@@ -76,8 +72,7 @@ char *summary_of(const char *answer)
 
 } // namespace
 
-int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char *entry_json, char *dst,
-                     int32_t dst_len)
+int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char *entry_json, char *dst, int32_t dst_len)
 {
     char msg[256];
     klaspnet_cfg cfg;
@@ -91,9 +86,9 @@ int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char 
     const char *why = nullptr;
     klaspnet_buf path{};
     klaspnet_buf url{};
-    yyjson_doc *entry = entry_json ? yyjson_read_opts(const_cast<char *>(entry_json), std::strlen(entry_json), 0,
-                                                      nullptr, nullptr)
-                                   : nullptr;
+    yyjson_doc *entry =
+        entry_json ? yyjson_read_opts(const_cast<char *>(entry_json), std::strlen(entry_json), 0, nullptr, nullptr)
+                   : nullptr;
     yyjson_val *eo = yyjson_doc_get_root(entry);
     if (!yyjson_is_obj(eo)) {
         code = KLASPNET_E_INVALID;
@@ -151,16 +146,14 @@ int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char 
                     klaspnet_free_secret(hdr);
                 }
             }
-            if (ok)
-                answer = yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr);
+            if (ok) answer = yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr);
         }
         yyjson_mut_doc_free(doc);
     }
     klaspnet_buf_free(&url);
     klaspnet_buf_free(&path);
     klaspnet_root_free(&cfg.root); // wipes the password
-    if (!answer)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    if (!answer) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
 
     char *summary = summary_of(answer);
     int rc = done(dst, dst_len, answer, summary ? summary : "{}");

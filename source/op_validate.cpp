@@ -57,8 +57,7 @@ struct validate_state {
 const kldlp_entry *probe_file(const kldlp_result &r)
 {
     for (uint64_t i = 0; i < r.count; ++i) {
-        if (!r.items[i].folder && r.items[i].size != 0)
-            return &r.items[i];
+        if (!r.items[i].folder && r.items[i].size != 0) return &r.items[i];
     }
     return nullptr;
 }
@@ -89,8 +88,7 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
     } else if (resp.status == 200) {
         p.verdict = "ignored";
         p.size = resp.content_length;
-        klaspnet_msgf(p.note, sizeof p.note, "%s",
-                      "the server ignores Range: seeking will re-download from byte 0");
+        klaspnet_msgf(p.note, sizeof p.note, "%s", "the server ignores Range: seeking will re-download from byte 0");
     } else {
         p.verdict = "failed";
         klaspnet_msgf(p.note, sizeof p.note, "HTTP %ld", static_cast<long>(resp.status));
@@ -104,8 +102,7 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
 // address) is not.
 bool rewritten(const klaspnet_page &page, const klaspnet_root &root)
 {
-    return page.resp.redirects > 0 && page.resp.permanent && !root.user &&
-           std::strcmp(page.base_url, root.url) != 0 &&
+    return page.resp.redirects > 0 && page.resp.permanent && !root.user && std::strcmp(page.base_url, root.url) != 0 &&
            (klaspnet_same_origin(root.url, page.base_url) || klaspnet_is_https_upgrade(root.url, page.base_url));
 }
 
@@ -115,19 +112,15 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
 {
     validate_state s;
     int rc = load_cfg(settings_json, &s.cfg);
-    if (rc != 0)
-        return fail(dst, dst_len, rc, s.cfg.msg);
-    if (!io || !io->get)
-        return fail(dst, dst_len, KLASPNET_E_INVALID, "no velkaron_io transport");
+    if (rc != 0) return fail(dst, dst_len, rc, s.cfg.msg);
+    if (!io || !io->get) return fail(dst, dst_len, KLASPNET_E_INVALID, "no velkaron_io transport");
 
     klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
     s.page = static_cast<klaspnet_page *>(std::malloc(sizeof(klaspnet_page)));
-    if (!s.page)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    if (!s.page) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     char msg[512];
     rc = get_page(&conn, s.cfg.root.url, s.cfg.date_order, s.page, msg);
-    if (rc != 0)
-        return fail(dst, dst_len, rc, msg);
+    if (rc != 0) return fail(dst, dst_len, rc, msg);
     const klaspnet_page &page = *s.page;
 
     probe p{};
@@ -155,12 +148,10 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
 
     s.set_doc = yyjson_mut_doc_new(nullptr);
     s.rep_doc = yyjson_mut_doc_new(nullptr);
-    if (!s.set_doc || !s.rep_doc)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    if (!s.set_doc || !s.rep_doc) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     yyjson_mut_val *set = yyjson_mut_obj(s.set_doc);
     yyjson_mut_val *rep = yyjson_mut_obj(s.rep_doc);
-    if (!set || !rep)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    if (!set || !rep) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     yyjson_mut_doc_set_root(s.set_doc, set);
     yyjson_mut_doc_set_root(s.rep_doc, rep);
 
@@ -173,13 +164,11 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
         klaspnet_guid(id);
         whole = yyjson_mut_obj_add_strcpy(s.set_doc, set, "ID", id);
     }
-    if (whole && moved)
-        whole = yyjson_mut_obj_add_strcpy(s.set_doc, set, "URL", page.base_url);
+    if (whole && moved) whole = yyjson_mut_obj_add_strcpy(s.set_doc, set, "URL", page.base_url);
     const int32_t order = page.result.date_order;
     if (whole && !page.result.date_hinted && (order == KLDLP_ORDER_DMY || order == KLDLP_ORDER_MDY))
         whole = yyjson_mut_obj_add_str(s.set_doc, set, "DateOrder", order == KLDLP_ORDER_DMY ? "dmy" : "mdy");
-    if (!whole)
-        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    if (!whole) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
 
     // The report.
     yyjson_mut_obj_add_str(s.rep_doc, rep, "op", "validate");
@@ -188,12 +177,10 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
     yyjson_mut_obj_add_bool(s.rep_doc, rep, "url_rewritten", moved);
     if (yyjson_mut_val *range = yyjson_mut_obj(s.rep_doc)) {
         yyjson_mut_obj_add_str(s.rep_doc, range, "verdict", p.verdict);
-        if (file)
-            yyjson_mut_obj_add_strcpy(s.rep_doc, range, "file", file->name);
+        if (file) yyjson_mut_obj_add_strcpy(s.rep_doc, range, "file", file->name);
         yyjson_mut_obj_add_int(s.rep_doc, range, "http", p.http);
         yyjson_mut_obj_add_int(s.rep_doc, range, "size", p.size);
-        if (p.note[0])
-            yyjson_mut_obj_add_strcpy(s.rep_doc, range, "note", p.note);
+        if (p.note[0]) yyjson_mut_obj_add_strcpy(s.rep_doc, range, "note", p.note);
         yyjson_mut_obj_add_val(s.rep_doc, rep, "range", range);
     }
     if (yyjson_mut_val *copy = yyjson_mut_val_mut_copy(s.rep_doc, set))

@@ -23,8 +23,8 @@ const char *reject_reason(int rc)
 
 constexpr bool unreserved(unsigned char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
 }
 
 } // namespace
@@ -39,24 +39,18 @@ void klaspnet_msgf(char *out, size_t size, const char *fmt, ...)
 
 int map_status(int status)
 {
-    if (status >= 200 && status <= 299)
-        return KLASPNET_OK;
-    if (status == 401 || status == 403 || status == 407)
-        return KLASPNET_E_ACCESS;
-    if (status == 404 || status == 410)
-        return KLASPNET_E_NOT_FOUND;
-    if (status == 429)
-        return KLASPNET_E_RATE_LIMITED;
-    if (status >= 500 || status == 408)
-        return KLASPNET_E_UNAVAILABLE;
+    if (status >= 200 && status <= 299) return KLASPNET_OK;
+    if (status == 401 || status == 403 || status == 407) return KLASPNET_E_ACCESS;
+    if (status == 404 || status == 410) return KLASPNET_E_NOT_FOUND;
+    if (status == 429) return KLASPNET_E_RATE_LIMITED;
+    if (status >= 500 || status == 408) return KLASPNET_E_UNAVAILABLE;
     return KLASPNET_E_FAILED;
 }
 
 int klaspnet_base_url(const char *final_url, char out[8193])
 {
     out[0] = '\0';
-    if (!final_url)
-        return -1;
+    if (!final_url) return -1;
     // Query and fragment go first: a "/" inside them ("?sort=a/b") says
     // nothing about the folder.
     size_t n = std::strcspn(final_url, "?#");
@@ -67,14 +61,11 @@ int klaspnet_base_url(const char *final_url, char out[8193])
             break;
         }
     }
-    if (!sep)
-        return -1;
+    if (!sep) return -1;
     size_t auth = static_cast<size_t>(sep - final_url) + 3;
     size_t path = auth;
-    while (path < n && final_url[path] != '/')
-        ++path;
-    if (path == auth)
-        return -1; // no host
+    while (path < n && final_url[path] != '/') ++path;
+    if (path == auth) return -1; // no host
     size_t keep;
     bool add_slash = false;
     if (path == n) {
@@ -83,14 +74,11 @@ int klaspnet_base_url(const char *final_url, char out[8193])
         add_slash = true;
     } else {
         keep = n;
-        while (final_url[keep - 1] != '/')
-            --keep; // stops at the latest at the path's first "/"
+        while (final_url[keep - 1] != '/') --keep; // stops at the latest at the path's first "/"
     }
-    if (keep + (add_slash ? 1 : 0) > k_url_max)
-        return -1;
+    if (keep + (add_slash ? 1 : 0) > k_url_max) return -1;
     std::memcpy(out, final_url, keep);
-    if (add_slash)
-        out[keep++] = '/';
+    if (add_slash) out[keep++] = '/';
     out[keep] = '\0';
     return 0;
 }
@@ -104,8 +92,7 @@ int klaspnet_buf_add_pct(klaspnet_buf *b, const char *name)
     size_t w = 0;
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; ++p) {
         if (w + 3 > sizeof win) {
-            if (klaspnet_buf_add(b, win, w) != 0)
-                return -1;
+            if (klaspnet_buf_add(b, win, w) != 0) return -1;
             w = 0;
         }
         if (unreserved(*p)) {
@@ -120,8 +107,7 @@ int klaspnet_buf_add_pct(klaspnet_buf *b, const char *name)
     return klaspnet_buf_add(b, win, w);
 }
 
-int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, klaspnet_page *page,
-             char msg[512])
+int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, klaspnet_page *page, char msg[512])
 {
     std::memset(page, 0, sizeof *page);
     char shown[512];
@@ -171,8 +157,7 @@ int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, kla
 
 void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page *page, int has_http)
 {
-    if (!doc || !obj || !yyjson_mut_is_obj(obj))
-        return;
+    if (!doc || !obj || !yyjson_mut_is_obj(obj)) return;
     const kldlp_result &r = page->result;
     char shown[512];
     klaspnet_redact(page->resp.final_url, shown, sizeof shown);
@@ -188,8 +173,7 @@ void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page
     yyjson_mut_obj_add_int(doc, obj, "count", static_cast<int64_t>(r.count));
     yyjson_mut_obj_add_int(doc, obj, "rejected", static_cast<int64_t>(r.rejected));
     yyjson_mut_obj_add_int(doc, obj, "skipped", static_cast<int64_t>(r.skipped));
-    if (r.index_of)
-        yyjson_mut_obj_add_strcpy(doc, obj, "index_of", r.index_of);
+    if (r.index_of) yyjson_mut_obj_add_strcpy(doc, obj, "index_of", r.index_of);
 }
 
 const char *klaspnet_order_text(int32_t order)

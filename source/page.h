@@ -17,16 +17,15 @@ constexpr uint64_t k_page_limit = 16777216;
 constexpr size_t k_url_max = 8192;
 
 struct klaspnet_page {
-    klaspnet_resp resp;    // release with klaspnet_resp_free
-    kldlp_result result;   // release with kldlp_free
-    char base_url[8193];   // the folder the page really lists, ending in "/"
+    klaspnet_resp resp;  // release with klaspnet_resp_free
+    kldlp_result result; // release with kldlp_free
+    char base_url[8193]; // the folder the page really lists, ending in "/"
 };
 
 // Fetch, status check and parse of one folder page. 0, or a status code with
 // a message (at most 511 characters, naming the redacted request URL) in msg.
 // The caller releases page->resp and page->result whatever the result.
-int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, klaspnet_page *page,
-             char msg[512]);
+int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, klaspnet_page *page, char msg[512]);
 
 // HTTP status -> status code: 2xx 0; 401/403/407 -1; 404/410 -2; 429 -3;
 // 408 and >= 500 -4; anything else -5.

@@ -35,19 +35,14 @@ bool same_transport(const velkaron_io *a, const velkaron_io *b)
     return a && b && a->get == b->get && a->ctx == b->ctx;
 }
 
-bool usable(const velkaron_http *http)
-{
-    return http->size >= 32 && http->version == 1 && http->request != nullptr;
-}
+bool usable(const velkaron_http *http) { return http->size >= 32 && http->version == 1 && http->request != nullptr; }
 
 } // namespace
 
 int32_t klaspnet_bind_http_impl(const velkaron_io *io, const velkaron_http *http)
 {
-    if (!io || !io->get)
-        return KLASPNET_E_INVALID;
-    if (http && !usable(http))
-        return KLASPNET_E_INVALID;
+    if (!io || !io->get) return KLASPNET_E_INVALID;
+    if (http && !usable(http)) return KLASPNET_E_INVALID;
 
     kl_guard g(g_bind.lock);
     for (bind_slot &s : g_bind.slot) {
@@ -59,8 +54,7 @@ int32_t klaspnet_bind_http_impl(const velkaron_io *io, const velkaron_http *http
             return KLASPNET_OK;
         }
     }
-    if (!http)
-        return KLASPNET_OK; // nothing bound, nothing to unbind
+    if (!http) return KLASPNET_OK; // nothing bound, nothing to unbind
     for (bind_slot &s : g_bind.slot) {
         if (!s.get) {
             s.get = io->get;
@@ -74,19 +68,15 @@ int32_t klaspnet_bind_http_impl(const velkaron_io *io, const velkaron_http *http
 
 const velkaron_http *klaspnet_http_for(const velkaron_io *io)
 {
-    if (!io)
-        return nullptr;
+    if (!io) return nullptr;
     // The built-in transports carry their extension without a binding, and a
     // binding keyed on their callbacks never overrides it.
-    if (same_transport(klaspnet_io_curl(), io))
-        return klaspnet_http_curl();
-    if (same_transport(klaspnet_io_fake(), io))
-        return klaspnet_http_fake();
+    if (same_transport(klaspnet_io_curl(), io)) return klaspnet_http_curl();
+    if (same_transport(klaspnet_io_fake(), io)) return klaspnet_http_fake();
 
     kl_guard g(g_bind.lock);
     for (const bind_slot &s : g_bind.slot) {
-        if (s.get && s.get == io->get && s.ctx == io->ctx && s.http)
-            return s.http;
+        if (s.get && s.get == io->get && s.ctx == io->ctx && s.http) return s.http;
     }
     return nullptr;
 }

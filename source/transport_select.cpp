@@ -19,8 +19,8 @@ struct io_node {
 };
 
 struct io_store {
-    kl_lock lock;            // g_io_lock: guards g_io and the node list
-    const velkaron_io *cur;  // g_io: null means the default transport
+    kl_lock lock;           // g_io_lock: guards g_io and the node list
+    const velkaron_io *cur; // g_io: null means the default transport
     io_node *head;
     ~io_store()
     {
@@ -63,8 +63,7 @@ int32_t klaspnet_set_io_impl(const velkaron_io *io)
         klaspnet_io_select(nullptr);
         return KLASPNET_OK;
     }
-    if (!io->get)
-        return KLASPNET_E_INVALID;
+    if (!io->get) return KLASPNET_E_INVALID;
     velkaron_io rec = *io; // the host's record need not outlive the call
     kl_guard g(g_io_state.lock);
     for (io_node *n = g_io_state.head; n; n = n->next) {
@@ -74,8 +73,7 @@ int32_t klaspnet_set_io_impl(const velkaron_io *io)
         }
     }
     auto *n = static_cast<io_node *>(std::malloc(sizeof(io_node)));
-    if (!n)
-        return KLASPNET_E_FAILED;
+    if (!n) return KLASPNET_E_FAILED;
     n->rec = rec;
     n->next = g_io_state.head;
     g_io_state.head = n;
@@ -86,8 +84,7 @@ int32_t klaspnet_set_io_impl(const velkaron_io *io)
 int32_t klaspnet_use_curl_impl()
 {
     const velkaron_io *def = klaspnet_io_curl();
-    if (!def)
-        return KLASPNET_E_UNSUPPORTED;
+    if (!def) return KLASPNET_E_UNSUPPORTED;
     klaspnet_io_select(def);
     return KLASPNET_OK;
 }

@@ -20,15 +20,11 @@ bool is_ws(unsigned char c) { return c == '\t' || c == '\n' || c == '\r' || c ==
 
 unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
-bool is_hex(unsigned char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool is_hex(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 int hex_val(unsigned char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
+    if (c >= '0' && c <= '9') return c - '0';
     return lower(c) - 'a' + 10;
 }
 
@@ -37,16 +33,12 @@ const char k_hex[] = "0123456789ABCDEF";
 // Scheme length (4 or 5) of the n bytes at s, or 0. Never reads past n.
 int scheme_n(const char *s, size_t n)
 {
-    if (!s || n < 7)
-        return 0;
+    if (!s || n < 7) return 0;
     const char *h = "http";
     for (int i = 0; i < 4; i++)
-        if (lower(static_cast<unsigned char>(s[i])) != h[i])
-            return 0;
-    if (s[4] == ':')
-        return (s[5] == '/' && s[6] == '/') ? 4 : 0;
-    if (n < 8 || lower(static_cast<unsigned char>(s[4])) != 's')
-        return 0;
+        if (lower(static_cast<unsigned char>(s[i])) != h[i]) return 0;
+    if (s[4] == ':') return (s[5] == '/' && s[6] == '/') ? 4 : 0;
+    if (n < 8 || lower(static_cast<unsigned char>(s[4])) != 's') return 0;
     return (s[5] == ':' && s[6] == '/' && s[7] == '/') ? 5 : 0;
 }
 
@@ -54,16 +46,14 @@ int scheme_n(const char *s, size_t n)
 size_t head_len(const char *s)
 {
     size_t n = 0;
-    while (n < 8 && s[n])
-        n++;
+    while (n < 8 && s[n]) n++;
     return n;
 }
 
 // End of the authority that starts at s: the first "/", "?" or "#", or the NUL.
 const char *authority_end(const char *s)
 {
-    while (*s && *s != '/' && *s != '?' && *s != '#')
-        s++;
+    while (*s && *s != '/' && *s != '?' && *s != '#') s++;
     return s;
 }
 
@@ -72,18 +62,15 @@ const char *host_start(const char *a, const char *e)
 {
     const char *h = a;
     for (const char *p = a; p < e; p++)
-        if (*p == '@')
-            h = p + 1;
+        if (*p == '@') h = p + 1;
     return h;
 }
 
 bool same_host(const char *a, size_t an, const char *b, size_t bn)
 {
-    if (an != bn)
-        return false;
+    if (an != bn) return false;
     for (size_t i = 0; i < an; i++)
-        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i])))
-            return false;
+        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
     return true;
 }
 
@@ -92,26 +79,21 @@ bool same_host(const char *a, size_t an, const char *b, size_t bn)
 // 4294967376 must not wrap round to 80 and pass for the default port.
 int port_number(const char *s)
 {
-    while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
-        s++;
+    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
     bool neg = false;
-    if (*s == '+' || *s == '-')
-        neg = *s++ == '-';
+    if (*s == '+' || *s == '-') neg = *s++ == '-';
     long long v = 0;
     while (*s >= '0' && *s <= '9') {
-        if (v <= INT_MAX)
-            v = v * 10 + (*s - '0');
+        if (v <= INT_MAX) v = v * 10 + (*s - '0');
         s++;
     }
-    if (v > INT_MAX)
-        v = INT_MAX;
+    if (v > INT_MAX) v = INT_MAX;
     return static_cast<int>(neg ? -v : v);
 }
 
 void put_msg(char *msg, size_t msg_size, const char *text)
 {
-    if (msg && msg_size)
-        std::snprintf(msg, msg_size, "%s", text);
+    if (msg && msg_size) std::snprintf(msg, msg_size, "%s", text);
 }
 
 // Bytes that may not stand bare in the path of the canonical root: those
@@ -121,10 +103,17 @@ void put_msg(char *msg, size_t msg_size, const char *text)
 bool root_path_unsafe(unsigned char c)
 {
     switch (c) {
-    case ' ': case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
-        return true;
-    default:
-        return c >= 128;
+    case ' ':
+    case '"':
+    case '<':
+    case '>':
+    case '\\':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}': return true;
+    default: return c >= 128;
     }
 }
 
@@ -132,8 +121,8 @@ bool root_path_unsafe(unsigned char c)
 // segment is escaped in a request URL.
 bool unreserved(unsigned char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
 }
 
 // Bounded writer for klaspnet_redact: keeps at most size - 1 bytes.
@@ -144,8 +133,7 @@ struct bounded {
     void add(const char *s, size_t n)
     {
         size_t room = size - 1 - len;
-        if (n > room)
-            n = room;
+        if (n > room) n = room;
         std::memcpy(out + len, s, n);
         len += n;
         out[len] = '\0';
@@ -156,16 +144,14 @@ struct bounded {
 
 int http_scheme(const char *url)
 {
-    if (!url)
-        return 0;
+    if (!url) return 0;
     return scheme_n(url, head_len(url));
 }
 
 char *pct_decode(const char *s, size_t n)
 {
     char *out = static_cast<char *>(std::malloc(n + 1));
-    if (!out)
-        return nullptr;
+    if (!out) return nullptr;
     size_t o = 0;
     for (size_t i = 0; i < n;) {
         unsigned char c = static_cast<unsigned char>(s[i]);
@@ -184,15 +170,13 @@ char *pct_decode(const char *s, size_t n)
     // the text, yet they may hold the rest of a password, and the wipe of a
     // secret text reaches only its NUL: clear them now.
     size_t k = std::strlen(out);
-    if (k < o)
-        klaspnet_wipe(out + k, o - k);
+    if (k < o) klaspnet_wipe(out + k, o - k);
     return out;
 }
 
 void klaspnet_root_free(klaspnet_root *root)
 {
-    if (!root)
-        return;
+    if (!root) return;
     std::free(root->url);
     klaspnet_free_secret(root->user);
     klaspnet_free_secret(root->pass);
@@ -217,11 +201,9 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
     }
     const char *s = url;
     const char *lim = url + len;
-    while (s < lim && is_ws(static_cast<unsigned char>(*s)))
-        s++;
+    while (s < lim && is_ws(static_cast<unsigned char>(*s))) s++;
     size_t n = static_cast<size_t>(lim - s);
-    while (n && is_ws(static_cast<unsigned char>(s[n - 1])))
-        n--;
+    while (n && is_ws(static_cast<unsigned char>(s[n - 1]))) n--;
     if (n == 0) {
         put_msg(msg, msg_size, "settings key URL is empty");
         return -1;
@@ -245,16 +227,14 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
     const char *end = s + n;
     const char *auth = s + sl + 3;
     const char *auth_end = auth;
-    while (auth_end < end && *auth_end != '/' && *auth_end != '?' && *auth_end != '#')
-        auth_end++;
+    while (auth_end < end && *auth_end != '/' && *auth_end != '?' && *auth_end != '#') auth_end++;
     if (auth_end == auth) {
         put_msg(msg, msg_size, "URL has no host");
         return -1;
     }
     const char *at = nullptr;
     for (const char *p = auth; p < auth_end; p++)
-        if (*p == '@')
-            at = p;
+        if (*p == '@') at = p;
     const char *host = at ? at + 1 : auth;
     if (host == auth_end || *host == ':') {
         put_msg(msg, msg_size, "URL has no host");
@@ -268,8 +248,7 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
         }
     }
     const char *path_end = auth_end;
-    while (path_end < end && *path_end != '?' && *path_end != '#')
-        path_end++;
+    while (path_end < end && *path_end != '?' && *path_end != '#') path_end++;
     if (path_end < end && *path_end == '?') {
         put_msg(msg, msg_size, "URL must not carry a query string");
         return -1;
@@ -281,21 +260,17 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
         char c = static_cast<char>(lower(static_cast<unsigned char>(*p)));
         ok = klaspnet_buf_add(&b, &c, 1) == 0;
     }
-    if (ok && path_end == auth_end)
-        ok = klaspnet_buf_add(&b, "/", 1) == 0;
+    if (ok && path_end == auth_end) ok = klaspnet_buf_add(&b, "/", 1) == 0;
     const char *run = auth_end; // bytes copied unchanged are appended a run at a time
     for (const char *p = auth_end; ok && p < path_end; p++) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (!root_path_unsafe(c))
-            continue;
+        if (!root_path_unsafe(c)) continue;
         char esc[3] = {'%', k_hex[c >> 4], k_hex[c & 15]};
         ok = klaspnet_buf_add(&b, run, static_cast<size_t>(p - run)) == 0 && klaspnet_buf_add(&b, esc, 3) == 0;
         run = p + 1;
     }
-    if (ok && run < path_end)
-        ok = klaspnet_buf_add(&b, run, static_cast<size_t>(path_end - run)) == 0;
-    if (ok && b.data[b.len - 1] != '/')
-        ok = klaspnet_buf_add(&b, "/", 1) == 0;
+    if (ok && run < path_end) ok = klaspnet_buf_add(&b, run, static_cast<size_t>(path_end - run)) == 0;
+    if (ok && b.data[b.len - 1] != '/') ok = klaspnet_buf_add(&b, "/", 1) == 0;
     if (ok) {
         root->url = b.data; // handed over; b is not used again
         b = klaspnet_buf{};
@@ -305,8 +280,7 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
 
     if (ok && at) {
         const char *colon = auth;
-        while (colon < at && *colon != ':')
-            colon++;
+        while (colon < at && *colon != ':') colon++;
         root->user = pct_decode(auth, static_cast<size_t>(colon - auth));
         root->pass = colon < at ? pct_decode(colon + 1, static_cast<size_t>(at - colon - 1)) : klaspnet_strdup("");
         ok = root->user && root->pass;
@@ -333,12 +307,10 @@ int hostport(const char *url, const char **host, size_t *host_len, int *port)
     const char *h = host_start(a, e);
     const char *bracket = nullptr;
     for (const char *p = h; p < e; p++)
-        if (*p == ']')
-            bracket = p;
+        if (*p == ']') bracket = p;
     const char *sep = nullptr;
     for (const char *p = bracket ? bracket : h; p < e; p++)
-        if (*p == ':')
-            sep = p;
+        if (*p == ':') sep = p;
     int def = sl == 5 ? 443 : 80;
     *host = h;
     if (sep) {
@@ -354,26 +326,20 @@ int hostport(const char *url, const char **host, size_t *host_len, int *port)
 int klaspnet_url_is_http(const char *url)
 {
     int sl = http_scheme(url);
-    if (sl == 0)
-        return 0;
+    if (sl == 0) return 0;
     const char *a = url + sl + 3;
     const char *e = authority_end(a);
-    if (e == a)
-        return 0;
+    if (e == a) return 0;
     const char *h = host_start(a, e);
     return (h < e && *h != ':') ? 1 : 0;
 }
 
-int klaspnet_url_is_https(const char *url)
-{
-    return (http_scheme(url) == 5 && klaspnet_url_is_http(url)) ? 1 : 0;
-}
+int klaspnet_url_is_https(const char *url) { return (http_scheme(url) == 5 && klaspnet_url_is_http(url)) ? 1 : 0; }
 
 int klaspnet_same_origin(const char *a, const char *b)
 {
     int sa = http_scheme(a);
-    if (sa == 0 || sa != http_scheme(b))
-        return 0;
+    if (sa == 0 || sa != http_scheme(b)) return 0;
     const char *ha, *hb;
     size_t na, nb;
     int pa, pb;
@@ -384,8 +350,7 @@ int klaspnet_same_origin(const char *a, const char *b)
 
 int klaspnet_is_https_upgrade(const char *from, const char *to)
 {
-    if (http_scheme(from) != 4 || http_scheme(to) != 5)
-        return 0;
+    if (http_scheme(from) != 4 || http_scheme(to) != 5) return 0;
     const char *ha, *hb;
     size_t na, nb;
     int pa, pb;
@@ -397,41 +362,31 @@ int klaspnet_is_https_upgrade(const char *from, const char *to)
 int klaspnet_path_norm(const char *path, klaspnet_buf *out)
 {
     out->len = 0;
-    if (klaspnet_buf_add(out, "", 0) != 0)
-        return -1;
-    if (!path)
-        return 0;
+    if (klaspnet_buf_add(out, "", 0) != 0) return -1;
+    if (!path) return 0;
     const char *p = path;
     for (;;) {
-        while (*p == '/')
-            p++;
-        if (!*p)
-            return 0;
+        while (*p == '/') p++;
+        if (!*p) return 0;
         const char *seg = p;
-        while (*p && *p != '/')
-            p++;
+        while (*p && *p != '/') p++;
         size_t n = static_cast<size_t>(p - seg);
         // "." and ".." are refused rather than resolved: a path that names
         // the parent could otherwise climb above the root.
-        if ((n == 1 && seg[0] == '.') || (n == 2 && seg[0] == '.' && seg[1] == '.'))
-            return -1;
+        if ((n == 1 && seg[0] == '.') || (n == 2 && seg[0] == '.' && seg[1] == '.')) return -1;
         for (size_t i = 0; i < n; i++) {
             unsigned char c = static_cast<unsigned char>(seg[i]);
-            if (c < 32 || c == 127)
-                return -1;
+            if (c < 32 || c == 127) return -1;
         }
-        if (!kldlp_utf8_valid(seg, n))
-            return -1;
-        if (klaspnet_buf_add(out, "/", 1) != 0 || klaspnet_buf_add(out, seg, n) != 0)
-            return -1;
+        if (!kldlp_utf8_valid(seg, n)) return -1;
+        if (klaspnet_buf_add(out, "/", 1) != 0 || klaspnet_buf_add(out, seg, n) != 0) return -1;
     }
 }
 
 int klaspnet_path_url(const char *root_url, const char *path, int folder, klaspnet_buf *out)
 {
     out->len = 0;
-    if (klaspnet_buf_adds(out, root_url) != 0)
-        return -1;
+    if (klaspnet_buf_adds(out, root_url) != 0) return -1;
     const char *p = path ? path : "";
     while (*p == '/') {
         const char *seg = ++p;
@@ -440,38 +395,30 @@ int klaspnet_path_url(const char *root_url, const char *path, int folder, klaspn
             unsigned char c = static_cast<unsigned char>(*p);
             if (!unreserved(c)) {
                 char esc[3] = {'%', k_hex[c >> 4], k_hex[c & 15]};
-                if (klaspnet_buf_add(out, run, static_cast<size_t>(p - run)) != 0 ||
-                    klaspnet_buf_add(out, esc, 3) != 0)
+                if (klaspnet_buf_add(out, run, static_cast<size_t>(p - run)) != 0 || klaspnet_buf_add(out, esc, 3) != 0)
                     return -1;
                 run = p + 1;
                 // Stop early on a path far beyond the limit; the answer is -1 anyway.
-                if (out->len > k_max_url)
-                    return -1;
+                if (out->len > k_max_url) return -1;
             }
             p++;
         }
-        if (klaspnet_buf_add(out, run, static_cast<size_t>(p - run)) != 0)
-            return -1;
+        if (klaspnet_buf_add(out, run, static_cast<size_t>(p - run)) != 0) return -1;
         if (*p == '/') {
-            if (klaspnet_buf_add(out, "/", 1) != 0)
-                return -1;
+            if (klaspnet_buf_add(out, "/", 1) != 0) return -1;
         } else if (folder) {
-            if (klaspnet_buf_add(out, "/", 1) != 0)
-                return -1;
+            if (klaspnet_buf_add(out, "/", 1) != 0) return -1;
         }
-        if (out->len > k_max_url)
-            return -1;
+        if (out->len > k_max_url) return -1;
     }
     return out->len > k_max_url ? -1 : 0;
 }
 
 void klaspnet_redact(const char *url, char *out, size_t size)
 {
-    if (!out || size == 0)
-        return;
+    if (!out || size == 0) return;
     out[0] = '\0';
-    if (!url)
-        return;
+    if (!url) return;
     bounded w{out, size};
     const char *p = url;
     int sl = http_scheme(url);
@@ -484,11 +431,9 @@ void klaspnet_redact(const char *url, char *out, size_t size)
         p = e;
     }
     const char *q = p;
-    while (*q && *q != '?' && *q != '#')
-        q++;
+    while (*q && *q != '?' && *q != '#') q++;
     w.add(p, static_cast<size_t>(q - p));
-    if (*q)
-        w.add("?<redacted>", 11);
+    if (*q) w.add("?<redacted>", 11);
 }
 
 char *klaspnet_base64(const char *text)
@@ -497,8 +442,7 @@ char *klaspnet_base64(const char *text)
     size_t n = std::strlen(text);
     size_t m = (n + 2) / 3 * 4;
     char *out = static_cast<char *>(std::malloc(m + 1));
-    if (!out)
-        return nullptr;
+    if (!out) return nullptr;
     const unsigned char *s = reinterpret_cast<const unsigned char *>(text);
     size_t o = 0, i = 0;
     for (; i + 3 <= n; i += 3) {
@@ -530,12 +474,10 @@ int klaspnet_guid(char *out)
     unsigned char b[16];
     for (int i = 0; i < 4; i++) {
         uint32_t v = kl_rand32();
-        for (int k = 0; k < 4; k++)
-            b[i * 4 + k] = static_cast<unsigned char>(v >> (8 * k));
+        for (int k = 0; k < 4; k++) b[i * 4 + k] = static_cast<unsigned char>(v >> (8 * k));
     }
     b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40); // version 4: random
     b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80); // variant of RFC 4122
-    return std::snprintf(out, 37, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0],
-                         b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14],
-                         b[15]);
+    return std::snprintf(out, 37, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                         b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
 }

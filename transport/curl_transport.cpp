@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr long k_max_redirects = 5;             // what get follows by itself
-constexpr long k_default_timeout_ms = 120000;   // get has no timeout of its own
+constexpr long k_max_redirects = 5;           // what get follows by itself
+constexpr long k_default_timeout_ms = 120000; // get has no timeout of its own
 constexpr long k_connect_timeout_ms = 30000;
 // get hands the whole body back in one piece; a body beyond this is refused
 // rather than held (the library itself reads listing pages of up to 16 MiB).
@@ -34,15 +34,13 @@ char *dup_text(const char *s) noexcept
 {
     size_t n = std::strlen(s);
     auto *p = static_cast<char *>(std::malloc(n + 1));
-    if (p)
-        std::memcpy(p, s, n + 1);
+    if (p) std::memcpy(p, s, n + 1);
     return p;
 }
 
 void set_error(char **error, const char *text) noexcept
 {
-    if (error && !*error)
-        *error = dup_text(text);
+    if (error && !*error) *error = dup_text(text);
 }
 
 // The error text of a failed transfer: libcurl's detailed message when it
@@ -58,8 +56,7 @@ void release(void *, void *p) noexcept { std::free(p); }
 // redirect; signals are off so that timeouts work on any thread.
 bool common_setup(CURL *h, const char *url, long timeout_ms, char *errbuf) noexcept
 {
-    return curl_easy_setopt(h, CURLOPT_URL, url) == CURLE_OK &&
-           curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+    return curl_easy_setopt(h, CURLOPT_URL, url) == CURLE_OK && curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf) == CURLE_OK &&
            curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
            curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
@@ -87,8 +84,7 @@ size_t get_write(char *ptr, size_t size, size_t nmemb, void *ud) noexcept
     }
     if (b->len + n + 1 > b->cap) {
         size_t cap = b->cap ? b->cap : 4096;
-        while (cap < b->len + n + 1)
-            cap *= 2;
+        while (cap < b->len + n + 1) cap *= 2;
         auto *p = static_cast<char *>(std::realloc(b->data, cap));
         if (!p) {
             b->oom = true;
@@ -108,10 +104,8 @@ size_t get_write(char *ptr, size_t size, size_t nmemb, void *ud) noexcept
 // them from any host other than the first one.
 int32_t io_get(void *, const char *url, char **body, int32_t *status, char **error) noexcept
 {
-    if (body)
-        *body = nullptr;
-    if (status)
-        *status = 0;
+    if (body) *body = nullptr;
+    if (status) *status = 0;
     if (!url || !body || !status) {
         set_error(error, "invalid arguments");
         return -1;
@@ -168,13 +162,10 @@ int32_t io_get(void *, const char *url, char **body, int32_t *status, char **err
     return 0;
 }
 
-int32_t io_post(void *, const char *, const void *, size_t, char **body, int32_t *status,
-                char **error) noexcept
+int32_t io_post(void *, const char *, const void *, size_t, char **body, int32_t *status, char **error) noexcept
 {
-    if (body)
-        *body = nullptr;
-    if (status)
-        *status = 0;
+    if (body) *body = nullptr;
+    if (status) *status = 0;
     set_error(error, "POST is not supported by this transport");
     return -1;
 }
@@ -183,11 +174,11 @@ int32_t io_post(void *, const char *, const void *, size_t, char **body, int32_t
 
 struct xfer {
     const velkaron_http_req *req;
-    int32_t status;     // from the final status line
-    bool interim;       // inside a 1xx response, whose headers are not reported
-    bool stopped;       // a callback asked to stop
+    int32_t status; // from the final status line
+    bool interim;   // inside a 1xx response, whose headers are not reported
+    bool stopped;   // a callback asked to stop
     bool oom;
-    char *scratch;      // NUL-terminated copies of one header's name and value
+    char *scratch; // NUL-terminated copies of one header's name and value
     size_t scratch_cap;
 };
 
@@ -198,34 +189,26 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; 
 int parse_status_line(const char *p, size_t n)
 {
     size_t i = 5; // after "HTTP/"
-    while (i < n && p[i] != ' ')
-        i++;
-    while (i < n && p[i] == ' ')
-        i++;
-    if (i + 3 > n)
-        return -1;
+    while (i < n && p[i] != ' ') i++;
+    while (i < n && p[i] == ' ') i++;
+    if (i + 3 > n) return -1;
     int v = 0;
     for (size_t k = 0; k < 3; k++) {
         char c = p[i + k];
-        if (c < '0' || c > '9')
-            return -1;
+        if (c < '0' || c > '9') return -1;
         v = v * 10 + (c - '0');
     }
-    if (i + 3 < n && p[i + 3] != ' ' && !is_space(p[i + 3]))
-        return -1;
+    if (i + 3 < n && p[i + 3] != ' ' && !is_space(p[i + 3])) return -1;
     return v;
 }
 
 bool scratch_fit(xfer *x, size_t need) noexcept
 {
-    if (need <= x->scratch_cap)
-        return true;
+    if (need <= x->scratch_cap) return true;
     size_t cap = x->scratch_cap ? x->scratch_cap : 256;
-    while (cap < need)
-        cap *= 2;
+    while (cap < need) cap *= 2;
     auto *p = static_cast<char *>(std::realloc(x->scratch, cap));
-    if (!p)
-        return false;
+    if (!p) return false;
     x->scratch = p;
     x->scratch_cap = cap;
     return true;
@@ -253,12 +236,10 @@ size_t req_header(char *buf, size_t size, size_t nmemb, void *ud) noexcept
     auto *x = static_cast<xfer *>(ud);
     size_t n = size * nmemb;
     size_t len = n;
-    while (len > 0 && (buf[len - 1] == '\r' || buf[len - 1] == '\n'))
-        len--;
+    while (len > 0 && (buf[len - 1] == '\r' || buf[len - 1] == '\n')) len--;
     if (len >= 5 && std::memcmp(buf, "HTTP/", 5) == 0) {
         int code = parse_status_line(buf, len);
-        if (code < 0)
-            return n;
+        if (code < 0) return n;
         if (code >= 100 && code < 200) { // 100 Continue, 103 Early Hints
             x->interim = true;
             return n;
@@ -273,26 +254,19 @@ size_t req_header(char *buf, size_t size, size_t nmemb, void *ud) noexcept
         }
         return n;
     }
-    if (x->interim || len == 0)
-        return n;
+    if (x->interim || len == 0) return n;
     // An obsolete folded continuation line (leading white space) or a line
     // without a colon carries no header of its own.
-    if (buf[0] == ' ' || buf[0] == '\t')
-        return n;
+    if (buf[0] == ' ' || buf[0] == '\t') return n;
     const char *colon = static_cast<const char *>(std::memchr(buf, ':', len));
-    if (!colon)
-        return n;
+    if (!colon) return n;
     size_t name_end = static_cast<size_t>(colon - buf);
-    while (name_end > 0 && is_space(buf[name_end - 1]))
-        name_end--;
+    while (name_end > 0 && is_space(buf[name_end - 1])) name_end--;
     size_t vb = static_cast<size_t>(colon - buf) + 1;
     size_t ve = len;
-    while (vb < ve && is_space(buf[vb]))
-        vb++;
-    while (ve > vb && is_space(buf[ve - 1]))
-        ve--;
-    if (name_end == 0)
-        return n;
+    while (vb < ve && is_space(buf[vb])) vb++;
+    while (ve > vb && is_space(buf[ve - 1])) ve--;
+    if (name_end == 0) return n;
     if (report(x, buf, name_end, buf + vb, ve - vb) != 0) {
         x->stopped = true;
         return 0;
@@ -304,8 +278,7 @@ size_t req_body(char *ptr, size_t size, size_t nmemb, void *ud) noexcept
 {
     auto *x = static_cast<xfer *>(ud);
     size_t n = size * nmemb;
-    if (n == 0 || !x->req->on_body)
-        return n;
+    if (n == 0 || !x->req->on_body) return n;
     if (x->req->on_body(x->req->cb_ctx, ptr, n) != 0) {
         x->stopped = true;
         return 0;
@@ -318,10 +291,8 @@ size_t req_body(char *ptr, size_t size, size_t nmemb, void *ud) noexcept
 // request. A transfer that a callback stopped still counts as an answer.
 int32_t http_request(void *, const velkaron_http_req *req, int32_t *status, char **error) noexcept
 {
-    if (status)
-        *status = 0;
-    if (!req || !status || req->size < sizeof(velkaron_http_req) || !req->url ||
-        (req->header_count && !req->headers)) {
+    if (status) *status = 0;
+    if (!req || !status || req->size < sizeof(velkaron_http_req) || !req->url || (req->header_count && !req->headers)) {
         set_error(error, "invalid request record");
         return -1;
     }
@@ -336,8 +307,7 @@ int32_t http_request(void *, const velkaron_http_req *req, int32_t *status, char
     }
     curl_slist *hdrs = nullptr;
     for (uint64_t i = 0; i < req->header_count; i++) {
-        if (!req->headers[i])
-            continue;
+        if (!req->headers[i]) continue;
         curl_slist *next = curl_slist_append(hdrs, req->headers[i]);
         if (!next) {
             curl_slist_free_all(hdrs);

@@ -29,14 +29,14 @@ constexpr size_t k_piece = 4096;
 constexpr int k_redirect_budget = 6;
 
 struct fake_page {
-    char *url;       // key, compared byte for byte
+    char *url; // key, compared byte for byte
     int status;
-    char *headers;   // "Name: value" lines separated by LF, or null
-    char *body;      // null: a failure record
-    char *fail_msg;  // error text of a failure record, or null
+    char *headers;  // "Name: value" lines separated by LF, or null
+    char *body;     // null: a failure record
+    char *fail_msg; // error text of a failure record, or null
     uint32_t calls;
-    char *range;     // Range value of the last request(), null after get()
-    int auth;        // the last request carried credentials
+    char *range; // Range value of the last request(), null after get()
+    int auth;    // the last request carried credentials
 };
 
 struct fake_script {
@@ -70,16 +70,14 @@ constinit fake_script g_fl{};
 
 void set_error(char **error, const char *text)
 {
-    if (error)
-        *error = klaspnet_strdup(text);
+    if (error) *error = klaspnet_strdup(text);
 }
 
 // Called with g_fl held.
 fake_page *find(const char *url)
 {
     for (size_t i = 0; i < g_fl.n; i++) {
-        if (std::strcmp(g_fl.r[i].url, url) == 0)
-            return &g_fl.r[i];
+        if (std::strcmp(g_fl.r[i].url, url) == 0) return &g_fl.r[i];
     }
     return nullptr;
 }
@@ -97,16 +95,14 @@ fake_page *upsert(const char *url)
     if (g_fl.n == g_fl.cap) {
         size_t cap = g_fl.cap ? g_fl.cap * 2 : 16;
         auto *grown = static_cast<fake_page *>(std::realloc(g_fl.r, cap * sizeof(fake_page)));
-        if (!grown)
-            return nullptr;
+        if (!grown) return nullptr;
         g_fl.r = grown;
         g_fl.cap = cap;
     }
     fake_page *p = &g_fl.r[g_fl.n];
     *p = fake_page{};
     p->url = klaspnet_strdup(url);
-    if (!p->url)
-        return nullptr;
+    if (!p->url) return nullptr;
     g_fl.n++;
     return p;
 }
@@ -122,16 +118,14 @@ char *strip_userinfo(const char *url, int *auth)
         size_t alen = std::strcspn(a, "/?#");
         const char *at = nullptr;
         for (size_t i = 0; i < alen; i++) {
-            if (a[i] == '@')
-                at = a + i;
+            if (a[i] == '@') at = a + i;
         }
         if (at) {
             *auth = 1;
             size_t head = static_cast<size_t>(a - url);
             size_t tail = std::strlen(at + 1);
             auto *key = static_cast<char *>(std::malloc(head + tail + 1));
-            if (!key)
-                return nullptr;
+            if (!key) return nullptr;
             std::memcpy(key, url, head);
             std::memcpy(key + head, at + 1, tail + 1);
             return key;
@@ -154,24 +148,20 @@ bool find_location(const char *text, const char **value, size_t *len)
             bool match = true;
             for (int i = 0; i < 8 && match; i++) {
                 char c = line[i];
-                if (c >= 'A' && c <= 'Z')
-                    c = static_cast<char>(c - 'A' + 'a');
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
                 match = c == "location"[i];
             }
             if (match) {
                 const char *v = line + 9;
                 const char *e = line + n;
-                while (v < e && *v == ' ')
-                    v++;
-                while (e > v && is_space_or_cr(e[-1]))
-                    e--;
+                while (v < e && *v == ' ') v++;
+                while (e > v && is_space_or_cr(e[-1])) e--;
                 *value = v;
                 *len = static_cast<size_t>(e - v);
                 return true;
             }
         }
-        if (!end)
-            break;
+        if (!end) break;
         line = end + 1;
     }
     return false;
@@ -179,12 +169,9 @@ bool find_location(const char *text, const char **value, size_t *len)
 
 int32_t fake_get(void *, const char *url, char **body, int32_t *status, char **error)
 {
-    if (body)
-        *body = nullptr;
-    if (status)
-        *status = 0;
-    if (error)
-        *error = nullptr;
+    if (body) *body = nullptr;
+    if (status) *status = 0;
+    if (error) *error = nullptr;
     if (!url) {
         set_error(error, "null url");
         return -1;
@@ -215,8 +202,7 @@ int32_t fake_get(void *, const char *url, char **body, int32_t *status, char **e
                 p->auth = auth;
                 if (!p->body) {
                     char *msg = klaspnet_strdup(p->fail_msg ? p->fail_msg : k_fail_default);
-                    if (!msg)
-                        msg = klaspnet_strdup(k_fail_default);
+                    if (!msg) msg = klaspnet_strdup(k_fail_default);
                     std::free(key);
                     if (error)
                         *error = msg;
@@ -228,8 +214,7 @@ int32_t fake_get(void *, const char *url, char **body, int32_t *status, char **e
                 st = p->status;
                 const char *v = nullptr;
                 size_t vlen = 0;
-                if (copy && st >= 300 && st <= 399 && p->headers && find_location(p->headers, &v, &vlen)
-                    && vlen > 0) {
+                if (copy && st >= 300 && st <= 399 && p->headers && find_location(p->headers, &v, &vlen) && vlen > 0) {
                     redirect = true;
                     location = static_cast<char *>(std::malloc(vlen + 1));
                     if (location) {
@@ -251,8 +236,7 @@ int32_t fake_get(void *, const char *url, char **body, int32_t *status, char **e
                 *body = copy;
             else
                 std::free(copy);
-            if (status)
-                *status = st;
+            if (status) *status = st;
             return 0;
         }
         std::free(copy);
@@ -288,24 +272,19 @@ void fake_free(void *, void *p) { std::free(p); }
 int32_t deliver_line(const velkaron_http_req *req, char *line, char *end)
 {
     char *colon = static_cast<char *>(std::memchr(line, ':', static_cast<size_t>(end - line)));
-    if (!colon)
-        return 0;
+    if (!colon) return 0;
     *colon = '\0';
     char *v = colon + 1;
-    while (v < end && *v == ' ')
-        v++;
-    while (end > v && is_space_or_cr(end[-1]))
-        end--;
+    while (v < end && *v == ' ') v++;
+    while (end > v && is_space_or_cr(end[-1])) end--;
     *end = '\0';
     return req->on_header(req->cb_ctx, line, v);
 }
 
 int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char **error)
 {
-    if (status)
-        *status = 0;
-    if (error)
-        *error = nullptr;
+    if (status) *status = 0;
+    if (error) *error = nullptr;
     if (!req || req->size < sizeof(velkaron_http_req) || !req->url) {
         set_error(error, "bad request");
         return -1;
@@ -314,8 +293,7 @@ int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char
     if (req->headers) {
         for (uint64_t i = 0; i < req->header_count; i++) {
             const char *h = req->headers[i];
-            if (h && std::strncmp(h, "Range: ", 7) == 0)
-                range = h + 7;
+            if (h && std::strncmp(h, "Range: ", 7) == 0) range = h + 7;
         }
     }
 
@@ -342,8 +320,7 @@ int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char
             p->auth = req->user != nullptr;
             if (!p->body) {
                 char *msg = klaspnet_strdup(p->fail_msg ? p->fail_msg : k_fail_default);
-                if (!msg)
-                    msg = klaspnet_strdup(k_fail_default);
+                if (!msg) msg = klaspnet_strdup(k_fail_default);
                 if (error)
                     *error = msg;
                 else
@@ -362,8 +339,7 @@ int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char
         return -1;
     }
 
-    if (status)
-        *status = st;
+    if (status) *status = st;
     bool stopped = false;
     if (req->on_header) {
         char num[24];
@@ -373,11 +349,9 @@ int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char
         while (!stopped && *line) {
             char *end = std::strchr(line, '\n');
             char *next = end ? end + 1 : nullptr;
-            if (!end)
-                end = line + std::strlen(line);
+            if (!end) end = line + std::strlen(line);
             stopped = deliver_line(req, line, end) != 0;
-            if (!next)
-                break;
+            if (!next) break;
             line = next;
         }
     }
@@ -385,8 +359,7 @@ int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char
         size_t len = std::strlen(body);
         for (size_t off = 0; off < len;) {
             size_t n = len - off < k_piece ? len - off : k_piece;
-            if (req->on_body(req->cb_ctx, body + off, n) != 0)
-                break;
+            if (req->on_body(req->cb_ctx, body + off, n) != 0) break;
             off += n;
         }
     }
@@ -405,8 +378,7 @@ bool range_printable(const char *r)
     size_t n = 0;
     for (const char *s = r; *s; s++, n++) {
         unsigned char c = static_cast<unsigned char>(*s);
-        if (c == '"' || c == '\\' || c < 0x20 || n >= 63)
-            return false;
+        if (c == '"' || c == '\\' || c < 0x20 || n >= 63) return false;
     }
     return true;
 }
@@ -430,19 +402,15 @@ void klaspnet_fake_reset_impl()
 
 int32_t klaspnet_fake_set_impl(const char *url, int32_t status, const char *header_text, const char *body)
 {
-    if (!url || !body)
-        return KLASPNET_E_INVALID;
+    if (!url || !body) return KLASPNET_E_INVALID;
     kl_guard g(g_fl.lock);
     fake_page *p = upsert(url);
-    if (!p)
-        return KLASPNET_E_FAILED;
+    if (!p) return KLASPNET_E_FAILED;
     p->body = klaspnet_strdup(body);
-    if (!p->body)
-        return KLASPNET_E_FAILED;
+    if (!p->body) return KLASPNET_E_FAILED;
     if (header_text) {
         p->headers = klaspnet_strdup(header_text);
-        if (!p->headers)
-            return KLASPNET_E_FAILED;
+        if (!p->headers) return KLASPNET_E_FAILED;
     }
     p->status = status;
     return KLASPNET_OK;
@@ -450,12 +418,10 @@ int32_t klaspnet_fake_set_impl(const char *url, int32_t status, const char *head
 
 int32_t klaspnet_fake_fail_impl(const char *url, const char *message)
 {
-    if (!url)
-        return KLASPNET_E_INVALID;
+    if (!url) return KLASPNET_E_INVALID;
     kl_guard g(g_fl.lock);
     fake_page *p = upsert(url); // leaves header text and body null: a failure record
-    if (!p)
-        return KLASPNET_E_FAILED;
+    if (!p) return KLASPNET_E_FAILED;
     p->fail_msg = klaspnet_strdup(message ? message : k_fail_default);
     return p->fail_msg ? KLASPNET_OK : KLASPNET_E_FAILED;
 }
@@ -463,8 +429,7 @@ int32_t klaspnet_fake_fail_impl(const char *url, const char *message)
 uint32_t klaspnet_fake_calls_impl(const char *url)
 {
     kl_guard g(g_fl.lock);
-    if (!url)
-        return g_fl.total;
+    if (!url) return g_fl.total;
     const fake_page *p = find(url);
     return p ? p->calls : 0;
 }

@@ -44,6 +44,7 @@ extern "C" {
 #endif
 
 /* Status codes. The numbers never change. */
+/* clang-format off */
 #define KLASPNET_OK 0
 #define KLASPNET_E_ACCESS (-1)       /* server refused access: HTTP 401, 403, 407 */
 #define KLASPNET_E_NOT_FOUND (-2)    /* HTTP 404/410, or a path that names no item, or a folder where a file is needed */
@@ -54,6 +55,7 @@ extern "C" {
 /*      -7                              reserved, never returned */
 #define KLASPNET_E_INVALID (-8)      /* invalid input: settings, entry, URL, transport record, arguments */
 #define KLASPNET_E_BUFFER (-9)       /* output buffer missing or too small for the result JSON */
+/* clang-format on */
 
 /* ---- Transport interfaces (layouts shared with the host by memory) ---- */
 
@@ -65,25 +67,25 @@ typedef struct velkaron_io {
        store an error text. Both texts are released through `free`. */
     int32_t (*get)(void *ctx, const char *url, char **body, int32_t *status, char **error);
     /* POST: never called by this library. */
-    int32_t (*post)(void *ctx, const char *url, const void *data, size_t data_len,
-                    char **body, int32_t *status, char **error);
+    int32_t (*post)(void *ctx, const char *url, const void *data, size_t data_len, char **body, int32_t *status,
+                    char **error);
     /* Releases a body or error text; null means the C library's free(). */
     void (*free)(void *ctx, void *p);
 } velkaron_io;
 
 /* Request record handed to velkaron_http.request (104 bytes, read-only for the transport). */
 typedef struct velkaron_http_req {
-    uint32_t size;                /* 104 */
+    uint32_t size; /* 104 */
     uint32_t reserved0;
-    const char *method;           /* "GET" */
-    const char *url;              /* absolute http(s) URL, never with credentials */
-    const char *const *headers;   /* "Name: value" lines */
+    const char *method;         /* "GET" */
+    const char *url;            /* absolute http(s) URL, never with credentials */
+    const char *const *headers; /* "Name: value" lines */
     uint64_t header_count;
     uint64_t reserved1;
     uint64_t reserved2;
-    const char *user;             /* user name to present, or null */
-    const char *password;         /* password ("" when none), null when user is null */
-    uint32_t timeout_ms;          /* 120000 */
+    const char *user;     /* user name to present, or null */
+    const char *password; /* password ("" when none), null when user is null */
+    uint32_t timeout_ms;  /* 120000 */
     uint32_t reserved3;
     /* Called once per response header, ":status" first; nonzero asks the transport to stop. */
     int32_t (*on_header)(void *cb_ctx, const char *name, const char *value);
@@ -105,20 +107,19 @@ typedef struct velkaron_http {
 
 /* ---- Handler table ---- */
 
-typedef int32_t (*klaspnet_validate_fn)(const velkaron_io *io, const char *settings_json,
-                                        char *dst, int32_t dst_len);
-typedef int32_t (*klaspnet_list_fn)(const velkaron_io *io, const char *settings_json,
-                                    const char *folder_id, char *dst, int32_t dst_len);
-typedef int32_t (*klaspnet_entry_fn)(const velkaron_io *io, const char *settings_json,
-                                     const char *entry_json, char *dst, int32_t dst_len);
+typedef int32_t (*klaspnet_validate_fn)(const velkaron_io *io, const char *settings_json, char *dst, int32_t dst_len);
+typedef int32_t (*klaspnet_list_fn)(const velkaron_io *io, const char *settings_json, const char *folder_id, char *dst,
+                                    int32_t dst_len);
+typedef int32_t (*klaspnet_entry_fn)(const velkaron_io *io, const char *settings_json, const char *entry_json,
+                                     char *dst, int32_t dst_len);
 
 typedef struct klaspnet_handler {
-    const char *runtime_type;        /* "ASPNET" */
-    uint32_t caps;                   /* 0x23 */
+    const char *runtime_type; /* "ASPNET" */
+    uint32_t caps;            /* 0x23 */
     klaspnet_validate_fn validate;
     klaspnet_list_fn list;
     klaspnet_entry_fn stream_url;
-    klaspnet_entry_fn download;      /* always refuses with KLASPNET_E_UNSUPPORTED */
+    klaspnet_entry_fn download; /* always refuses with KLASPNET_E_UNSUPPORTED */
 } klaspnet_handler;
 
 /* ---- The 21 exports ---- */

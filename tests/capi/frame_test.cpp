@@ -9,8 +9,7 @@
 
 namespace {
 
-const char k_refusal[] =
-    "{\"error\":\"ASPNET is a read-only listing source: download is not supported\",\"code\":-6}";
+const char k_refusal[] = "{\"error\":\"ASPNET is a read-only listing source: download is not supported\",\"code\":-6}";
 
 TEST(CapiFrame, PublishedStateStartsEmpty)
 {

@@ -24,8 +24,7 @@ void *symbol(void *h, const char *name)
 #endif
 }
 
-template <class T>
-void resolve(void *h, T &slot, const char *name)
+template <class T> void resolve(void *h, T &slot, const char *name)
 {
     void *p = symbol(h, name);
     if (!p) {

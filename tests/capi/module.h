@@ -6,9 +6,9 @@
 #include "klaspnet/klaspnet.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#  include <windows.h>
 #else
-#include <dlfcn.h>
+#  include <dlfcn.h>
 #endif
 
 struct klaspnet_api {
@@ -38,4 +38,3 @@ struct klaspnet_api {
 // The module, loaded once per test process; aborts the test run when it
 // cannot be loaded or an export is missing.
 const klaspnet_api &api();
-

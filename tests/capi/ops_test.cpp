@@ -62,8 +62,7 @@ int32_t rec_request(void *ctx, const velkaron_http_req *req, int32_t *status, ch
     auto *r = static_cast<recorder *>(ctx);
     recorder::request q;
     q.url = req->url;
-    for (uint64_t i = 0; i < req->header_count; ++i)
-        q.headers.push_back(req->headers[i]);
+    for (uint64_t i = 0; i < req->header_count; ++i) q.headers.push_back(req->headers[i]);
     if (req->user) {
         q.has_user = true;
         q.user = req->user;
@@ -77,14 +76,12 @@ int32_t rec_request(void *ctx, const velkaron_http_req *req, int32_t *status, ch
     }
     *status = it->second.status;
     std::string st = std::to_string(it->second.status);
-    if (req->on_header(req->cb_ctx, ":status", st.c_str()))
-        return 0;
+    if (req->on_header(req->cb_ctx, ":status", st.c_str())) return 0;
     std::string h = it->second.headers;
     size_t at = 0;
     while (at < h.size()) {
         size_t end = h.find('\n', at);
-        if (end == std::string::npos)
-            end = h.size();
+        if (end == std::string::npos) end = h.size();
         std::string line = h.substr(at, end - at);
         size_t colon = line.find(": ");
         if (colon != std::string::npos &&
@@ -93,8 +90,7 @@ int32_t rec_request(void *ctx, const velkaron_http_req *req, int32_t *status, ch
         at = end + 1;
     }
     const std::string &b = it->second.body;
-    if (!b.empty())
-        req->on_body(req->cb_ctx, b.data(), b.size());
+    if (!b.empty()) req->on_body(req->cb_ctx, b.data(), b.size());
     return 0;
 }
 
@@ -143,9 +139,9 @@ TEST_F(CapiOps, FakeRoundTrip)
     ASSERT_EQ(api().list(settings, "", o.b, sizeof o.b), 0);
     EXPECT_EQ(str(), k_items);
 
-    ASSERT_EQ(api().stream_url(settings, "{\"name\":\"a b.mp3\",\"path\":\"/a b.mp3\",\"folder\":false}", o.b,
-                               sizeof o.b),
-              0);
+    ASSERT_EQ(
+        api().stream_url(settings, "{\"name\":\"a b.mp3\",\"path\":\"/a b.mp3\",\"folder\":false}", o.b, sizeof o.b),
+        0);
     EXPECT_EQ(str(), "{\"url\":\"http://h/m/a%20b.mp3\"}");
 
     ASSERT_EQ(api().stat(settings, "/a b.mp3", o.b, sizeof o.b), 0);
@@ -279,7 +275,8 @@ TEST_F(CapiOps, BuffersTooSmallStillPublish)
         {"validate", [](const char *s, char *d, int32_t n) { return api().validate(s, d, n); }},
         {"list", [](const char *s, char *d, int32_t n) { return api().list(s, "", d, n); }},
         {"stat", [](const char *s, char *d, int32_t n) { return api().stat(s, "/a b.mp3", d, n); }},
-        {"stream_url", [](const char *s, char *d, int32_t n) { return api().stream_url(s, "{\"path\":\"/a\"}", d, n); }},
+        {"stream_url",
+         [](const char *s, char *d, int32_t n) { return api().stream_url(s, "{\"path\":\"/a\"}", d, n); }},
     };
     for (const op &p : ops) {
         ASSERT_EQ(p.call(settings, o.b, sizeof o.b), 0) << p.name;

@@ -54,7 +54,8 @@ TEST(CapiParse, StoredPages)
     for (const page_row &r : rows) {
         SCOPED_TRACE(r.file);
         const std::string page = slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file);
-        const std::string want = slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file.substr(0, r.file.size() - 5) + ".json");
+        const std::string want =
+            slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file.substr(0, r.file.size() - 5) + ".json");
         // Poison the buffer: the answer must be the whole text with its NUL.
         std::fill(dst.begin(), dst.end(), '#');
         EXPECT_EQ(api().parse(page.c_str(), r.url.c_str(), dst.data(), static_cast<int32_t>(dst.size())), r.code);

@@ -27,8 +27,8 @@ TEST(CapiStreamUrl, AnswerAndSummaryWithoutTransport)
     EXPECT_STREQ(api().result_json(), k_summary);
 
     std::memset(buf, '#', sizeof buf);
-    EXPECT_EQ(api().get_handler()->stream_url(nullptr, "{\"URL\":\"http://h/m\"}", "{\"path\":\"/Films/a b.mkv\"}",
-                                              buf, sizeof buf),
+    EXPECT_EQ(api().get_handler()->stream_url(nullptr, "{\"URL\":\"http://h/m\"}", "{\"path\":\"/Films/a b.mkv\"}", buf,
+                                              sizeof buf),
               KLASPNET_OK);
     EXPECT_STREQ(buf, "{\"url\":\"http://h/m/Films/a%20b.mkv\"}");
     EXPECT_STREQ(api().result_json(),
@@ -43,8 +43,7 @@ TEST(CapiStreamUrl, BufferOneByteShort)
     EXPECT_EQ(api().stream_url(k_settings, k_entry, buf, static_cast<int32_t>(need - 1)), KLASPNET_E_BUFFER);
     EXPECT_EQ(buf[0], '\0');
     EXPECT_EQ(buf[1], '#');
-    EXPECT_EQ(std::string(api().last_error()),
-              "output buffer too small: " + std::to_string(need) + " bytes needed");
+    EXPECT_EQ(std::string(api().last_error()), "output buffer too small: " + std::to_string(need) + " bytes needed");
     EXPECT_STREQ(api().result_json(), k_summary);
 
     // No buffer at all: the host learns the size and reads the summary.

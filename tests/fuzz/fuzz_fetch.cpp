@@ -39,12 +39,25 @@ struct answer {
 };
 
 const int k_statuses[] = {200, 206, 301, 302, 303, 307, 308, 300, 304, 404, 401, 429, 500, 204};
-const char *const k_names[] = {"Location", "location", "Content-Range", "Content-Length", "Accept-Ranges",
-                               ":status", "X-Other", "LOCATION"};
+const char *const k_names[] = {"Location",      "location", "Content-Range", "Content-Length",
+                               "Accept-Ranges", ":status",  "X-Other",       "LOCATION"};
 const char *const k_values[] = {
-    "http://h/m/", "https://h/m/", "/m/Sub/", "../", "//other.example/x/", "http://user@h/m/",
-    "ftp://h/x", "bytes 0-0/1234", "bytes */99", "https://h:8443/m/", "http://H:80/m/a", "#frag",
-    "http://other.example/m/", "", "?q=1", "https://other.example/m/",
+    "http://h/m/",
+    "https://h/m/",
+    "/m/Sub/",
+    "../",
+    "//other.example/x/",
+    "http://user@h/m/",
+    "ftp://h/x",
+    "bytes 0-0/1234",
+    "bytes */99",
+    "https://h:8443/m/",
+    "http://H:80/m/a",
+    "#frag",
+    "http://other.example/m/",
+    "",
+    "?q=1",
+    "https://other.example/m/",
 };
 
 std::vector<answer> g_script;
@@ -61,11 +74,10 @@ std::vector<answer> read_script(bytes_in &in)
         answer a;
         uint8_t f = in.byte();
         a.fail = (f & 7) == 7;
-        if (a.fail && (f & 8))
-            a.error = in.text(40);
+        if (a.fail && (f & 8)) a.error = in.text(40);
         uint8_t st = in.byte();
-        a.status = st < 0xF0 ? k_statuses[st % (sizeof k_statuses / sizeof k_statuses[0])]
-                             : static_cast<int>(in.u16()) - 1000;
+        a.status =
+            st < 0xF0 ? k_statuses[st % (sizeof k_statuses / sizeof k_statuses[0])] : static_cast<int>(in.u16()) - 1000;
         int hn = in.byte() % 5;
         for (int h = 0; h < hn; ++h) {
             uint8_t k = in.byte();
@@ -83,8 +95,7 @@ std::vector<answer> read_script(bytes_in &in)
 
 const answer *next_answer()
 {
-    if (g_script.empty())
-        return nullptr;
+    if (g_script.empty()) return nullptr;
     const answer *a = &g_script[g_next % g_script.size()];
     ++g_next;
     return a;
@@ -98,8 +109,7 @@ int32_t t_get(void *, const char *url, char **body, int32_t *status, char **erro
     g_with_user.push_back(false);
     const answer *a = next_answer();
     if (!a || a->fail) {
-        if (a && !a->error.empty())
-            *error = strdup(a->error.c_str());
+        if (a && !a->error.empty()) *error = strdup(a->error.c_str());
         return -1;
     }
     *status = a->status;
@@ -122,34 +132,28 @@ int32_t t_request(void *, const velkaron_http_req *req, int32_t *status, char **
     PROP(std::strcmp(req->headers[0], "Accept: text/html,application/xhtml+xml,*/*;q=0.8") == 0 &&
              std::strcmp(req->headers[1], "User-Agent: velkaron-aspnet/1.0.0") == 0,
          "request headers");
-    if (req->header_count == 3)
-        PROP(std::strcmp(req->headers[2], "Range: bytes=0-0") == 0, "range header");
+    if (req->header_count == 3) PROP(std::strcmp(req->headers[2], "Range: bytes=0-0") == 0, "range header");
     if (req->user) {
         // Credentials go only to the origin (http://h:80) or its https form.
-        PROP(host_of(u.authority) == "h" && (u.scheme == "https" || port_of(u) == 80),
-             "credentials sent to " + url);
+        PROP(host_of(u.authority) == "h" && (u.scheme == "https" || port_of(u) == 80), "credentials sent to " + url);
         PROP(req->password != nullptr, "user without password");
     }
     const answer *a = next_answer();
     if (!a || a->fail) {
-        if (a && !a->error.empty())
-            *error = strdup(a->error.c_str());
+        if (a && !a->error.empty()) *error = strdup(a->error.c_str());
         return -1;
     }
     *status = a->status;
     if (req->on_header) {
         std::string st = std::to_string(a->status);
-        if (req->on_header(req->cb_ctx, ":status", st.c_str()) != 0)
-            return 0;
+        if (req->on_header(req->cb_ctx, ":status", st.c_str()) != 0) return 0;
         for (const auto &h : a->headers)
-            if (req->on_header(req->cb_ctx, h.first.c_str(), h.second.c_str()) != 0)
-                return 0;
+            if (req->on_header(req->cb_ctx, h.first.c_str(), h.second.c_str()) != 0) return 0;
     }
     if (req->on_body) {
         for (size_t at = 0; at < a->body.size(); at += a->piece) {
             size_t n = std::min(a->piece, a->body.size() - at);
-            if (req->on_body(req->cb_ctx, a->body.data() + at, n) != 0)
-                break;
+            if (req->on_body(req->cb_ctx, a->body.data() + at, n) != 0) break;
         }
     }
     return 0;
@@ -164,10 +168,9 @@ void start(const std::vector<answer> &script)
     g_script_spells_pass = false;
     for (const answer &a : script) {
         bool in_headers = false;
-        for (const auto &h : a.headers)
-            in_headers |= h.second.find(k_pass) != std::string::npos;
-        g_script_spells_pass |= in_headers || a.body.find(k_pass) != std::string::npos ||
-                                a.error.find(k_pass) != std::string::npos;
+        for (const auto &h : a.headers) in_headers |= h.second.find(k_pass) != std::string::npos;
+        g_script_spells_pass |=
+            in_headers || a.body.find(k_pass) != std::string::npos || a.error.find(k_pass) != std::string::npos;
     }
     g_next = 0;
     g_urls.clear();
@@ -178,14 +181,12 @@ void start(const std::vector<answer> &script)
 void check_requests(bool plain)
 {
     PROP(g_urls.size() <= 6, std::to_string(g_urls.size()) + " requests");
-    if (plain)
-        return;
+    if (plain) return;
     for (size_t i = 1; i < g_urls.size(); ++i) {
         url_view prev = split_url(g_urls[i - 1]);
         url_view cur = split_url(g_urls[i]);
         PROP(!(prev.scheme == "https" && cur.scheme == "http"), g_urls[i - 1] + " -> " + g_urls[i]);
-        if (g_with_user[i])
-            PROP(g_with_user[i - 1], "credentials sent again after they were dropped");
+        if (g_with_user[i]) PROP(g_with_user[i - 1], "credentials sent again after they were dropped");
     }
 }
 
@@ -193,8 +194,7 @@ void check_fetch(int rc, const klaspnet_resp &r, bool plain, int range, uint64_t
 {
     PROP(rc == 0 || rc == -1 || rc == -2, "fetch result " + std::to_string(rc));
     std::string error = r.error;
-    if (user)
-        PROP(error.find(k_pass) == std::string::npos, "password in " + error);
+    if (user) PROP(error.find(k_pass) == std::string::npos, "password in " + error);
     if (rc != 0) {
         PROP(r.body == nullptr && r.final_url == nullptr, "a failed fetch kept a body or URL");
         PROP(!error.empty(), "failure without text");
@@ -224,17 +224,16 @@ void check_op(const char *what, int rc, const std::string &out, std::initializer
 {
     std::string err = klaspnet_last_error();
     std::string res = klaspnet_result_json();
-    if (rc == KLASPNET_E_UNSUPPORTED && err.find("not available yet") != std::string::npos)
-        return;
+    if (rc == KLASPNET_E_UNSUPPORTED && err.find("not available yet") != std::string::npos) return;
     bool known = rc == 0;
-    for (int c : codes)
-        known |= c == rc;
+    for (int c : codes) known |= c == rc;
     PROP(known, std::string(what) + " status " + std::to_string(rc) + " " + err);
     // Server data (entry names, titles quoted in messages) may spell
     // anything; only a script that never spells the password holds the
     // library to never showing it.
-    PROP(!user || g_script_spells_pass || (err.find(k_pass) == std::string::npos &&
-                   (rc == 0 || (res.find(k_pass) == std::string::npos && out.find(k_pass) == std::string::npos))),
+    PROP(!user || g_script_spells_pass ||
+             (err.find(k_pass) == std::string::npos &&
+              (rc == 0 || (res.find(k_pass) == std::string::npos && out.find(k_pass) == std::string::npos))),
          std::string(what) + " shows the password: [" + err + "] [" + res + "] [" + out + "]");
     if (rc == 0) {
         PROP(err.empty(), err);
@@ -247,8 +246,7 @@ void check_op(const char *what, int rc, const std::string &out, std::initializer
         if (err.size() == 511) {
             yyjson_doc *d = yyjson_read(out.data(), out.size(), 0);
             const char *m = yyjson_get_str(yyjson_obj_get(yyjson_doc_get_root(d), "error"));
-            if (m && std::strncmp(m, err.data(), err.size()) == 0)
-                message = m;
+            if (m && std::strncmp(m, err.data(), err.size()) == 0) message = m;
             yyjson_doc_free(d);
         }
         PROP(out == error_json(message, rc), std::string(what) + " buffer [" + out + "] for [" + err + "]");

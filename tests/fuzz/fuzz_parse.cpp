@@ -17,14 +17,19 @@
 namespace {
 
 const char *const k_urls[] = {
-    "http://h/dir/", "http://h/", "https://H:8080/a%20b/index.html", "http://h/music/", "http://[::1]/x/y/",
-    "http://h/m/Sub/?C=N;O=D", "https://example.org/pub/%C3%A9t%C3%A9/",
+    "http://h/dir/",
+    "http://h/",
+    "https://H:8080/a%20b/index.html",
+    "http://h/music/",
+    "http://[::1]/x/y/",
+    "http://h/m/Sub/?C=N;O=D",
+    "https://example.org/pub/%C3%A9t%C3%A9/",
 };
 
 std::string item_detail(const kldlp_entry &e)
 {
-    return std::string("name [") + (e.name ? e.name : "(null)") + "] folder " + std::to_string(e.folder) +
-           " size " + std::to_string(e.size) + " mtime " + std::to_string(e.mtime_ms);
+    return std::string("name [") + (e.name ? e.name : "(null)") + "] folder " + std::to_string(e.folder) + " size " +
+           std::to_string(e.size) + " mtime " + std::to_string(e.mtime_ms);
 }
 
 void check_result(int rc, const kldlp_result &r, const kldlp_opts *o)
@@ -35,8 +40,7 @@ void check_result(int rc, const kldlp_result &r, const kldlp_opts *o)
         PROP(r.count == 0 && r.items == nullptr && r.variant == 0 && r.index_of == nullptr && r.rejected == 0 &&
                  r.skipped == 0,
              "a failed parse leaves entries behind");
-        if (rc == KLDLP_E_NOT_LISTING)
-            PROP(r.dialect == 0, "dialect kept after not-a-listing");
+        if (rc == KLDLP_E_NOT_LISTING) PROP(r.dialect == 0, "dialect kept after not-a-listing");
         return;
     }
     uint64_t max_entries = o && o->max_entries ? o->max_entries : 100000;
@@ -49,8 +53,7 @@ void check_result(int rc, const kldlp_result &r, const kldlp_opts *o)
     PROP(r.date_order >= 0 && r.date_order <= 4, "date order " + std::to_string(r.date_order));
     if (r.date_hinted)
         PROP(o && r.date_order == o->date_order && (o->date_order == 2 || o->date_order == 3), "hint not given");
-    if (r.count == 0)
-        PROP(r.date_order == 0, "date order without entries");
+    if (r.count == 0) PROP(r.date_order == 0, "date order without entries");
     std::set<std::string> seen;
     for (uint64_t i = 0; i < r.count; ++i) {
         const kldlp_entry &e = r.items[i];
@@ -73,8 +76,7 @@ void check_operation(const std::string &page, const char *url, const kldlp_resul
     int op = klaspnet_parse_page(page.c_str(), url, dst.data(), static_cast<int32_t>(dst.size()));
     std::string out = dst.data();
     std::string err = klaspnet_last_error();
-    if (op == KLASPNET_E_UNSUPPORTED && err.find("not available yet") != std::string::npos)
-        return;
+    if (op == KLASPNET_E_UNSUPPORTED && err.find("not available yet") != std::string::npos) return;
     if (rc != 0) {
         PROP(op == KLASPNET_E_FAILED, "operation status " + std::to_string(op));
         PROP(out == error_json(err, op), out);
@@ -87,8 +89,8 @@ void check_operation(const std::string &page, const char *url, const kldlp_resul
     uint64_t count = yyjson_get_uint(yyjson_obj_get(root, "count"));
     size_t items = yyjson_arr_size(yyjson_obj_get(root, "items"));
     yyjson_doc_free(d);
-    PROP(count == r.count && items == r.count, "count " + std::to_string(count) + " items " +
-                                                   std::to_string(items) + " parser " + std::to_string(r.count));
+    PROP(count == r.count && items == r.count,
+         "count " + std::to_string(count) + " items " + std::to_string(items) + " parser " + std::to_string(r.count));
     PROP(std::string(klaspnet_result_json()) == out, "published result differs from the output");
 }
 
@@ -96,8 +98,7 @@ void check_operation(const std::string &page, const char *url, const kldlp_resul
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 1)
-        return 0;
+    if (size < 1) return 0;
     uint8_t sel = data[0];
     const char *url = k_urls[(sel & 0x0F) % (sizeof k_urls / sizeof k_urls[0])];
     kldlp_opts opts{};

@@ -17,8 +17,14 @@
 namespace {
 
 const char *const k_bases[] = {
-    "http://a/b/c/d;p?q", "http://h", "https://H:8080/a%20b/index.html#f", "http://h/music/", "s:",
-    "http:///x/../y", "HTTP://h/./a/../b/", "http://u:p@h/m/?q#f",
+    "http://a/b/c/d;p?q",
+    "http://h",
+    "https://H:8080/a%20b/index.html#f",
+    "http://h/music/",
+    "s:",
+    "http:///x/../y",
+    "HTTP://h/./a/../b/",
+    "http://u:p@h/m/?q#f",
 };
 
 std::string resolve(const std::string &base, const std::string &ref, size_t size, int *rc)
@@ -26,8 +32,7 @@ std::string resolve(const std::string &base, const std::string &ref, size_t size
     std::vector<char> dst(size ? size : 1, '#');
     *rc = kldlp_resolve(base.c_str(), ref.c_str(), dst.data(), size);
     std::string out(dst.data(), strnlen(dst.data(), dst.size()));
-    if (*rc != 0 && size)
-        PROP(out.empty(), "failed resolution left text: " + out);
+    if (*rc != 0 && size) PROP(out.empty(), "failed resolution left text: " + out);
     return out;
 }
 
@@ -70,8 +75,7 @@ void check_child(const std::string &page, const std::string &link)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string in(reinterpret_cast<const char *>(data), size);
-    if (in.find('\0') != std::string::npos)
-        return 0;
+    if (in.find('\0') != std::string::npos) return 0;
     std::string base, ref;
     size_t nl = in.find('\n');
     if (nl != std::string::npos) {

@@ -23,15 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (sz >= 0) {
         std::string digits;
         for (char c : text)
-            if (c >= '0' && c <= '9')
-                digits += c;
+            if (c >= '0' && c <= '9') digits += c;
         PROP(!digits.empty(), "[" + show + "]");
         // Grouped sizes may carry leading zeros past 19 digits ("05.030.…");
         // what counts is the value, which fits in 63 bits.
         digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
         PROP(digits.size() <= 19, "[" + show + "]");
-        PROP(std::to_string(sz) == std::to_string(std::stoull(digits)),
-             "[" + show + "] read as " + std::to_string(sz));
+        PROP(std::to_string(sz) == std::to_string(std::stoull(digits)), "[" + show + "] read as " + std::to_string(sz));
     }
 
     int64_t d[5];
@@ -43,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
              "[" + show + "] order " + std::to_string(order) + " -> " + std::to_string(d[order]));
     }
     PROP(d[0] == d[1] && d[1] == d[4], "orders 0, 1 and 4 differ on [" + show + "]");
-    if (d[2] != d[3])
-        PROP(d[0] == -1, "[" + show + "] read by order 2 and 3 differently, and by the others");
+    if (d[2] != d[3]) PROP(d[0] == -1, "[" + show + "] read by order 2 and 3 differently, and by the others");
     PROP(kldlp_parse_date(nullptr, 0, 1) == -1 && kldlp_parse_size(nullptr, 0) == -1, "null text");
     return 0;
 }

@@ -27,13 +27,11 @@ const char *const k_settings[] = {
 
 bool base64_text(const std::string &s)
 {
-    if (s.size() % 4)
-        return false;
+    if (s.size() % 4) return false;
     for (size_t i = 0; i < s.size(); ++i) {
         char c = s[i];
         bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        if (!(alnum || c == '+' || c == '/' || (c == '=' && i + 2 >= s.size())))
-            return false;
+        if (!(alnum || c == '+' || c == '/' || (c == '=' && i + 2 >= s.size()))) return false;
     }
     return true;
 }
@@ -60,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string out = dst;
     std::string err = klaspnet_last_error();
     std::string res = klaspnet_result_json();
-    if (rc == KLASPNET_E_UNSUPPORTED && err.find("not available yet") != std::string::npos)
-        return 0;
+    if (rc == KLASPNET_E_UNSUPPORTED && err.find("not available yet") != std::string::npos) return 0;
 
     klaspnet_cfg cfg;
     int loaded = load_cfg(settings.c_str(), &cfg);
@@ -70,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (loaded != 0)
         PROP(rc == KLASPNET_E_INVALID && err == cfg_msg, "settings refused with [" + cfg_msg + "], op: " + err);
 
-    PROP(rc == 0 || rc == KLASPNET_E_NOT_FOUND || rc == KLASPNET_E_INVALID,
-         "status " + std::to_string(rc) + " " + err);
+    PROP(rc == 0 || rc == KLASPNET_E_NOT_FOUND || rc == KLASPNET_E_INVALID, "status " + std::to_string(rc) + " " + err);
     if (rc != 0) {
         PROP(out == error_json(err, rc), "buffer [" + out + "] for " + err);
         PROP(res == out, "published [" + res + "]");

@@ -35,15 +35,12 @@ bool utf8_ok(const char *s, size_t n)
         } else {
             return false;
         }
-        if (n - i < len)
-            return false;
+        if (n - i < len) return false;
         for (size_t k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return false;
+            if ((p[i + k] & 0xC0) != 0x80) return false;
             v = (v << 6) | (p[i + k] & 0x3F);
         }
-        if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
-            return false;
+        if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return false;
         i += len;
     }
     return true;
@@ -51,12 +48,10 @@ bool utf8_ok(const char *s, size_t n)
 
 bool name_rules(const char *s, size_t n)
 {
-    if (n == 0 || (n == 1 && s[0] == '.') || (n == 2 && s[0] == '.' && s[1] == '.'))
-        return false;
+    if (n == 0 || (n == 1 && s[0] == '.') || (n == 2 && s[0] == '.' && s[1] == '.')) return false;
     for (size_t i = 0; i < n; ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c == 0x7F || c == '/')
-            return false;
+        if (c < 0x20 || c == 0x7F || c == '/') return false;
     }
     return utf8_ok(s, n);
 }
@@ -65,14 +60,11 @@ url_view split_url(const std::string &url)
 {
     url_view u;
     size_t colon = url.find("://");
-    if (colon == std::string::npos || colon == 0)
-        return u;
-    for (size_t i = 0; i < colon; ++i)
-        u.scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(url[i])));
+    if (colon == std::string::npos || colon == 0) return u;
+    for (size_t i = 0; i < colon; ++i) u.scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(url[i])));
     size_t a = colon + 3;
     size_t e = url.find_first_of("/?#", a);
-    if (e == std::string::npos)
-        e = url.size();
+    if (e == std::string::npos) e = url.size();
     u.authority = url.substr(a, e - a);
     u.rest = url.substr(e);
     u.ok = true;
@@ -83,18 +75,15 @@ std::string host_of(const std::string &authority)
 {
     std::string h = authority;
     size_t at = h.rfind('@');
-    if (at != std::string::npos)
-        h = h.substr(at + 1);
+    if (at != std::string::npos) h = h.substr(at + 1);
     if (!h.empty() && h[0] == '[') {
         size_t close = h.find(']');
         h = h.substr(0, close == std::string::npos ? h.size() : close + 1);
     } else {
         size_t colon = h.find(':');
-        if (colon != std::string::npos)
-            h = h.substr(0, colon);
+        if (colon != std::string::npos) h = h.substr(0, colon);
     }
-    for (char &c : h)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char &c : h) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return h;
 }
 
@@ -102,14 +91,11 @@ int port_of(const url_view &u)
 {
     std::string h = u.authority;
     size_t at = h.rfind('@');
-    if (at != std::string::npos)
-        h = h.substr(at + 1);
+    if (at != std::string::npos) h = h.substr(at + 1);
     size_t from = 0;
-    if (!h.empty() && h[0] == '[')
-        from = h.find(']');
+    if (!h.empty() && h[0] == '[') from = h.find(']');
     size_t colon = from == std::string::npos ? std::string::npos : h.find(':', from);
-    if (colon == std::string::npos || colon + 1 == h.size())
-        return u.scheme == "https" ? 443 : 80;
+    if (colon == std::string::npos || colon + 1 == h.size()) return u.scheme == "https" ? 443 : 80;
     return std::atoi(h.c_str() + colon + 1);
 }
 
@@ -139,8 +125,7 @@ std::string error_json(const std::string &message, int code)
 
 uint8_t bytes_in::byte()
 {
-    if (!n)
-        return 0;
+    if (!n) return 0;
     --n;
     return *p++;
 }
@@ -156,8 +141,7 @@ std::string bytes_in::text(size_t max)
     std::string s;
     while (n && s.size() < max) {
         uint8_t c = byte();
-        if (c == 0xFF)
-            break;
+        if (c == 0xFF) break;
         s += static_cast<char>(c);
     }
     return s;

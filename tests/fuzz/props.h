@@ -8,11 +8,10 @@
 
 // Report a broken property and stop: libFuzzer keeps the input.
 [[noreturn]] void prop_fail(const char *what, const std::string &detail);
-#define PROP(cond, detail)                                                                         \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            prop_fail(#cond, (detail));                                                            \
-    } while (0)
+#define PROP(cond, detail)                                                                                             \
+  do {                                                                                                                 \
+    if (!(cond)) prop_fail(#cond, (detail));                                                                           \
+  } while (0)
 
 // An entry name: not empty, not "." or "..", no byte below 0x20, no DEL, no
 // "/", well-formed UTF-8 (shortest form, no surrogates, at most U+10FFFF).

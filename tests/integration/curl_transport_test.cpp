@@ -34,8 +34,7 @@ struct exchange {
     const std::string *header(const char *name) const
     {
         for (const auto &h : headers)
-            if (strcasecmp(h.first.c_str(), name) == 0)
-                return &h.second;
+            if (strcasecmp(h.first.c_str(), name) == 0) return &h.second;
         return nullptr;
     }
 };
@@ -97,10 +96,8 @@ got get(const std::string &url)
     got g{};
     g.rc = io->get(io->ctx, url.c_str(), &body, &g.status, &err);
     g.had_body = body != nullptr;
-    if (body)
-        g.body = body;
-    if (err)
-        g.error = err;
+    if (body) g.body = body;
+    if (err) g.error = err;
     io->free(io->ctx, body);
     io->free(io->ctx, err);
     return g;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <curl/curl.h>
 #include <crypt.h>
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -59,11 +59,10 @@ std::vector<node> make_tree()
     std::string long_ascii(196, 'L');
     long_ascii += ".mp3"; // 200 bytes
     std::string long_utf8;
-    for (int i = 0; i < 123; i++)
-        long_utf8 += "\xC3\xA9"; // é
-    long_utf8 += ".mp3";         // 250 bytes
+    for (int i = 0; i < 123; i++) long_utf8 += "\xC3\xA9"; // é
+    long_utf8 += ".mp3";                                   // 250 bytes
     std::string longest(251, 'N');
-    longest += ".txt";           // 255 bytes, the longest name the filesystem takes
+    longest += ".txt"; // 255 bytes, the longest name the filesystem takes
     std::string long_folder(200, 'F');
 
     std::vector<node> t = {
@@ -72,7 +71,10 @@ std::vector<node> make_tree()
         {"100% pure.ogg", false, 1024, t_c},
         {"c++ + more.txt", false, 0, t_d},
         {"quote \"double\" 'single'.mp3", false, 12345, t_e},
-        {"\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9 \xE2\x80\x93 na\xC3\xAFve.mp3", false, 2048, t_a},
+        {"\xC3\x9Cn\xC3\xAF"
+         "c\xC3\xB6"
+         "d\xC3\xA9 \xE2\x80\x93 na\xC3\xAFve.mp3",
+         false, 2048, t_a},
         {"\xF0\x9F\x8E\xB5 emoji \xF0\x9F\x8E\xB6.m4a", false, 4096, t_b},
         {"what?.mp3", false, 10, t_c},
         {"semi;colon=eq,comma.txt", false, 1, t_d},
@@ -95,8 +97,12 @@ std::vector<node> make_tree()
         {"Music/Rock/Nested/Deeper/deepest file.flac", false, 123, t_c},
         {"Folder with spaces", true, 0, t_d},
         {"Folder with spaces/file.txt", false, 42, t_e},
-        {"\xC3\x9Cn\xC3\xAF" "code folder \xF0\x9F\x8E\xA7", true, 0, t_a},
-        {"\xC3\x9Cn\xC3\xAF" "code folder \xF0\x9F\x8E\xA7/inner.mp3", false, 9, t_b},
+        {"\xC3\x9Cn\xC3\xAF"
+         "code folder \xF0\x9F\x8E\xA7",
+         true, 0, t_a},
+        {"\xC3\x9Cn\xC3\xAF"
+         "code folder \xF0\x9F\x8E\xA7/inner.mp3",
+         false, 9, t_b},
         {"100% & #hash", true, 0, t_c},
         {"100% & #hash/a+b.mp3", false, 77, t_d},
         {".hidden folder", true, 0, t_e},
@@ -112,8 +118,7 @@ std::vector<node> make_tree()
 void fill(std::vector<char> &buf, size_t n, unsigned seed)
 {
     buf.resize(n);
-    for (size_t i = 0; i < n; i++)
-        buf[i] = static_cast<char>((i * 131u + seed + (i >> 8) * 7u) & 0xFF);
+    for (size_t i = 0; i < n; i++) buf[i] = static_cast<char>((i * 131u + seed + (i >> 8) * 7u) & 0xFF);
 }
 
 bool write_tree(std::string &err)
@@ -166,7 +171,7 @@ bool write_tree(std::string &err)
 
 std::vector<server> g_servers;
 std::string g_setup_error; // why the servers are not there
-bool g_missing = false;     // a server program is not installed
+bool g_missing = false;    // a server program is not installed
 std::vector<pid_t> g_pids;
 
 bool write_file(const std::string &path, const std::string &text)
@@ -198,21 +203,17 @@ bool free_ports(int n, std::vector<int> &ports)
         socklen_t len = sizeof a;
         ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
              getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0;
-        if (fd >= 0)
-            fds.push_back(fd);
-        if (ok)
-            ports.push_back(ntohs(a.sin_port));
+        if (fd >= 0) fds.push_back(fd);
+        if (ok) ports.push_back(ntohs(a.sin_port));
     }
-    for (int fd : fds)
-        close(fd);
+    for (int fd : fds) close(fd);
     return ok;
 }
 
 bool port_open(int port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -227,8 +228,7 @@ bool port_open(int port)
 pid_t spawn(const std::vector<std::string> &argv, const std::string &log)
 {
     pid_t pid = fork();
-    if (pid != 0)
-        return pid;
+    if (pid != 0) return pid;
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     // A group of its own: Apache's prefork signals its whole process group
     // when it stops, which must not include the test program.
@@ -240,12 +240,10 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &log)
         close(fd);
     }
     int null_in = open("/dev/null", O_RDONLY);
-    if (null_in >= 0)
-        dup2(null_in, 0);
+    if (null_in >= 0) dup2(null_in, 0);
     setenv("TZ", "UTC", 1); // Apache prints local time
     std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
@@ -256,8 +254,7 @@ void stop(pid_t pid)
     kill(pid, SIGTERM);
     for (int i = 0; i < 100; i++) {
         int st;
-        if (waitpid(pid, &st, WNOHANG) == pid)
-            return;
+        if (waitpid(pid, &st, WNOHANG) == pid) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     kill(pid, SIGKILL);
@@ -273,10 +270,8 @@ bool wait_ready(pid_t pid, const std::vector<int> &ports, const std::string &log
             return false;
         }
         bool all = true;
-        for (int p : ports)
-            all = all && port_open(p);
-        if (all)
-            return true;
+        for (int p : ports) all = all && port_open(p);
+        if (all) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     err = "server did not open its ports; its log:\n" + read_file(log);
@@ -316,24 +311,37 @@ bool start_nginx(const std::string &www, std::string &err)
     write_file(pre + "/htpasswd", password_line());
     chmod((pre + "/htpasswd").c_str(), 0644);
     std::string user = geteuid() == 0 ? "user nobody nogroup;\n" : "";
-    std::string conf = user + "daemon off;\nmaster_process on;\nworker_processes 1;\n"
-                              "pid " + pre + "/nginx.pid;\nerror_log " + pre + "/error.log warn;\n"
-                              "events { worker_connections 128; }\n"
-                              "http {\n  access_log off;\n  default_type application/octet-stream;\n";
+    std::string conf = user +
+                       "daemon off;\nmaster_process on;\nworker_processes 1;\n"
+                       "pid " +
+                       pre + "/nginx.pid;\nerror_log " + pre +
+                       "/error.log warn;\n"
+                       "events { worker_connections 128; }\n"
+                       "http {\n  access_log off;\n  default_type application/octet-stream;\n";
     for (const char *t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         conf += std::string("  ") + t + "_temp_path " + pre + "/tmp/" + t + ";\n";
-    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(ports[0]) + ";\n    root " + www + ";\n"
+    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(ports[0]) + ";\n    root " + www +
+            ";\n"
             "    autoindex on;\n    autoindex_exact_size on;\n"
             "    location = /moved/ { return 301 /media/; }\n"
             "    location = /moved-twice/ { return 308 /moved/; }\n"
             "    location = /found/ { return 302 /media/; }\n"
             "    location = /loop/ { return 302 /loop/; }\n"
-            "    location /private/ {\n      alias " + www + "/media/;\n      auth_basic \"media\";\n"
-            "      auth_basic_user_file " + pre + "/htpasswd;\n    }\n  }\n"
-            "  server {\n    listen 127.0.0.1:" + std::to_string(ports[1]) + ";\n    root " + www + ";\n"
+            "    location /private/ {\n      alias " +
+            www +
+            "/media/;\n      auth_basic \"media\";\n"
+            "      auth_basic_user_file " +
+            pre +
+            "/htpasswd;\n    }\n  }\n"
+            "  server {\n    listen 127.0.0.1:" +
+            std::to_string(ports[1]) + ";\n    root " + www +
+            ";\n"
             "    autoindex on;\n    autoindex_exact_size off;\n"
-            "    location /private/ {\n      alias " + www + "/media/;\n      auth_basic \"media\";\n"
-            "      auth_basic_user_file " + pre + "/htpasswd;\n    }\n  }\n}\n";
+            "    location /private/ {\n      alias " +
+            www +
+            "/media/;\n      auth_basic \"media\";\n"
+            "      auth_basic_user_file " +
+            pre + "/htpasswd;\n    }\n  }\n}\n";
     write_file(pre + "/nginx.conf", conf);
     std::string log = pre + "/stderr.log";
     pid_t pid = spawn({bin, "-p", pre + "/", "-c", pre + "/nginx.conf", "-e", pre + "/error.log"}, log);
@@ -380,8 +388,8 @@ constexpr apache_site k_apache_sites[] = {
 // Sites without sort links, icons or signature: an httpd whose
 // configuration leaves out the autoindex extras (see BareApache).
 constexpr apache_site k_bare_sites[] = {
-    {"apache-table-bare", "table", "FancyIndexing HTMLTable SuppressColumnSorting", size_policy::apache_approx,
-     true, false, false},
+    {"apache-table-bare", "table", "FancyIndexing HTMLTable SuppressColumnSorting", size_policy::apache_approx, true,
+     false, false},
     {"apache-pre-bare", "pre", "FancyIndexing SuppressColumnSorting", size_policy::none, false, false, false},
 };
 
@@ -416,25 +424,35 @@ bool start_apache(const std::string &www, std::string &err)
     write_file(pre + "/htpasswd", password_line());
     chmod((pre + "/htpasswd").c_str(), 0644);
     std::string conf = "ServerRoot \"" + pre + "\"\nServerName 127.0.0.1\nPidFile \"" + pre +
-                       "/apache.pid\"\nErrorLog \"" + pre + "/error.log\"\nLogLevel warn\n"
-                       "DefaultRuntimeDir \"" + pre + "/run\"\nMutex file:" + pre + "/run default\n";
-    for (const char *m : {"mpm_prefork", "authz_core", "authn_core", "authn_file", "auth_basic", "authz_user",
-                          "alias", "autoindex"})
+                       "/apache.pid\"\nErrorLog \"" + pre +
+                       "/error.log\"\nLogLevel warn\n"
+                       "DefaultRuntimeDir \"" +
+                       pre + "/run\"\nMutex file:" + pre + "/run default\n";
+    for (const char *m :
+         {"mpm_prefork", "authz_core", "authn_core", "authn_file", "auth_basic", "authz_user", "alias", "autoindex"})
         conf += std::string("LoadModule ") + m + "_module " + mods + "mod_" + m + ".so\n";
     conf += "StartServers 2\nMinSpareServers 1\nMaxSpareServers 4\n";
-    if (geteuid() == 0)
-        conf += "User nobody\nGroup nogroup\n";
+    if (geteuid() == 0) conf += "User nobody\nGroup nogroup\n";
     conf += "<Directory />\n  AllowOverride None\n  Require all denied\n</Directory>\n"
-            "<Directory \"" + www + "\">\n  Options Indexes\n  AllowOverride None\n  Require all granted\n"
+            "<Directory \"" +
+            www +
+            "\">\n  Options Indexes\n  AllowOverride None\n  Require all granted\n"
             "</Directory>\n";
     for (int i = 0; i < n; i++) {
         std::string addr = "127.0.0.1:" + std::to_string(ports[i]);
-        conf += "Listen " + addr + "\n<VirtualHost " + addr + ">\n  DocumentRoot \"" + www + "\"\n"
-                "  IndexOptions " + sites[i].options + "\n" + (sites[i].icons ? k_icons : "") +
-                "  ServerSignature " + (sites[i].signature ? "On" : "Off") + "\n"
-                "  Alias /private \"" + www + "/media\"\n"
+        conf += "Listen " + addr + "\n<VirtualHost " + addr + ">\n  DocumentRoot \"" + www +
+                "\"\n"
+                "  IndexOptions " +
+                sites[i].options + "\n" + (sites[i].icons ? k_icons : "") + "  ServerSignature " +
+                (sites[i].signature ? "On" : "Off") +
+                "\n"
+                "  Alias /private \"" +
+                www +
+                "/media\"\n"
                 "  <Location /private>\n    AuthType Basic\n    AuthName media\n"
-                "    AuthUserFile \"" + pre + "/htpasswd\"\n    Require valid-user\n  </Location>\n"
+                "    AuthUserFile \"" +
+                pre +
+                "/htpasswd\"\n    Require valid-user\n  </Location>\n"
                 "</VirtualHost>\n";
     }
     write_file(pre + "/apache.conf", conf);
@@ -492,8 +510,7 @@ public:
     }
     void TearDown() override
     {
-        for (pid_t p : g_pids)
-            stop(p);
+        for (pid_t p : g_pids) stop(p);
         g_pids.clear();
         if (!g_work.empty() && !std::getenv("KLASPNET_IT_KEEP")) {
             std::error_code ec;
@@ -520,8 +537,7 @@ std::vector<const node *> children(const std::string &folder)
     for (const node &n : tree()) {
         size_t slash = n.path.rfind('/');
         std::string parent = slash == std::string::npos ? "" : n.path.substr(0, slash);
-        if (parent == folder)
-            out.push_back(&n);
+        if (parent == folder) out.push_back(&n);
     }
     return out;
 }
@@ -530,8 +546,7 @@ std::vector<std::string> folders()
 {
     std::vector<std::string> out{""};
     for (const node &n : tree())
-        if (n.folder)
-            out.push_back(n.path);
+        if (n.folder) out.push_back(n.path);
     return out;
 }
 
@@ -542,8 +557,7 @@ const std::vector<server> &servers() { return g_servers; }
 const server &by_name(const std::string &name)
 {
     for (const server &s : g_servers)
-        if (s.name == name)
-            return s;
+        if (s.name == name) return s;
     static const server none{};
     ADD_FAILURE() << "no server named " << name;
     return none;
@@ -557,11 +571,11 @@ bool in_ci()
 
 bool require_servers()
 {
-    if (!g_servers.empty())
-        return true;
+    if (!g_servers.empty()) return true;
     // ctest reports the run as skipped on the first text (SKIP_REGULAR_EXPRESSION).
-    std::fprintf(stderr, skip_allowed() ? "\n*** SKIPPING REAL-SERVER TESTS: %s ***\n\n"
-                                        : "\n*** REAL-SERVER TESTS CANNOT RUN: %s ***\n\n",
+    std::fprintf(stderr,
+                 skip_allowed() ? "\n*** SKIPPING REAL-SERVER TESTS: %s ***\n\n"
+                                : "\n*** REAL-SERVER TESTS CANNOT RUN: %s ***\n\n",
                  setup_error().c_str());
     return false;
 }
@@ -608,8 +622,7 @@ std::string settings_for(const std::string &url, const char *date_order)
     yyjson_mut_val *root = yyjson_mut_obj(doc);
     yyjson_mut_doc_set_root(doc, root);
     yyjson_mut_obj_add_strncpy(doc, root, "URL", url.data(), url.size());
-    if (date_order)
-        yyjson_mut_obj_add_str(doc, root, "DateOrder", date_order);
+    if (date_order) yyjson_mut_obj_add_str(doc, root, "DateOrder", date_order);
     char *text = yyjson_mut_write(doc, 0, nullptr);
     std::string s = text ? text : "";
     std::free(text);
@@ -639,8 +652,7 @@ int64_t result::num(const char *key) const
 
 namespace {
 
-template <class F>
-result call(F f)
+template <class F> result call(F f)
 {
     result r;
     std::vector<char> dst(8 << 20, '\x7F');
@@ -705,8 +717,7 @@ size_t collect_write(char *p, size_t sz, size_t n, void *ud)
 curl_slist *header_list(const std::vector<std::string> &headers)
 {
     curl_slist *l = nullptr;
-    for (const std::string &h : headers)
-        l = curl_slist_append(l, h.c_str());
+    for (const std::string &h : headers) l = curl_slist_append(l, h.c_str());
     return l;
 }
 
@@ -716,8 +727,7 @@ fetched fetch_compare(const std::string &url, const std::vector<std::string> &he
 {
     fetched r;
     compare_state c{std::fopen(fs_file.c_str(), "rb"), true, 0, {}};
-    if (!c.f)
-        return r;
+    if (!c.f) return r;
     CURL *h = curl_easy_init();
     curl_slist *hl = header_list(headers);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -745,8 +755,7 @@ long fetch(const std::string &url, std::string *body, const std::vector<std::str
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect_write);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, body ? body : &sink);
     long status = 0;
-    if (curl_easy_perform(h) == CURLE_OK)
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (curl_easy_perform(h) == CURLE_OK) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(h);
     curl_slist_free_all(hl);
     return status;
@@ -757,13 +766,11 @@ std::string tool_path() { return KLASPNET_TOOL_PATH; }
 int run(const std::string &cmdline, std::string *out)
 {
     FILE *p = popen(cmdline.c_str(), "r");
-    if (!p)
-        return -1;
+    if (!p) return -1;
     char buf[4096];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        if (out)
-            out->append(buf, n);
+        if (out) out->append(buf, n);
     int st = pclose(p);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }

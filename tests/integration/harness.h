@@ -16,10 +16,10 @@ namespace it {
 
 // One node of the generated tree (paths relative to the media root, "/"-joined).
 struct node {
-    std::string path;  // e.g. "Music/Jazz & Blues/So What.mp3"
+    std::string path; // e.g. "Music/Jazz & Blues/So What.mp3"
     bool folder;
-    int64_t size;      // files only
-    int64_t mtime;     // seconds since 1970, UTC
+    int64_t size;  // files only
+    int64_t mtime; // seconds since 1970, UTC
 };
 
 const std::vector<node> &tree();
@@ -33,12 +33,12 @@ std::vector<std::string> folders(); // every folder, "" first
 enum class size_policy { exact, nginx_approx, apache_approx, none };
 
 struct server {
-    std::string name;     // "nginx-exact", "apache-table", ...
-    std::string dialect;  // "nginx" or "apache"
-    std::string variant;  // "pre", "table", "list"
+    std::string name;    // "nginx-exact", "apache-table", ...
+    std::string dialect; // "nginx" or "apache"
+    std::string variant; // "pre", "table", "list"
     size_policy sizes;
-    bool dates;           // the page shows modification times
-    bool hides_dotfiles;  // names starting with "." are not listed
+    bool dates;          // the page shows modification times
+    bool hides_dotfiles; // names starting with "." are not listed
     int port;
     std::string base() const; // http://127.0.0.1:PORT
     std::string media_url() const { return base() + "/media/"; }
@@ -98,7 +98,7 @@ result stream_url(const std::string &settings, const std::string &entry_json);
 struct fetched {
     long status = 0;
     int curl_rc = 0;
-    bool equal = false;      // the body equals the file byte for byte
+    bool equal = false; // the body equals the file byte for byte
     int64_t length = 0;
 };
 // GETs url (with extra request header lines) and compares the body with the
@@ -120,11 +120,10 @@ int64_t utc(int y, int mo, int d, int h, int mi, int s);
 // At the top of a test body or fixture SetUp: without the servers the test
 // is skipped loudly, or fails (fatally, so no body runs) where skipping is not
 // allowed.
-#define IT_REQUIRE_SERVERS()                                                              \
-    do {                                                                                  \
-        if (!::it::require_servers()) {                                                   \
-            if (::it::skip_allowed())                                                     \
-                GTEST_SKIP() << "real servers not available: " << ::it::setup_error();    \
-            GTEST_FAIL() << "REAL-SERVER TESTS CANNOT RUN: " << ::it::setup_error();      \
-        }                                                                                 \
-    } while (0)
+#define IT_REQUIRE_SERVERS()                                                                                           \
+  do {                                                                                                                 \
+    if (!::it::require_servers()) {                                                                                    \
+      if (::it::skip_allowed()) GTEST_SKIP() << "real servers not available: " << ::it::setup_error();                 \
+      GTEST_FAIL() << "REAL-SERVER TESTS CANNOT RUN: " << ::it::setup_error();                                         \
+    }                                                                                                                  \
+  } while (0)

@@ -17,8 +17,8 @@ namespace {
 
 using it::road;
 
-const char *const k_server_names[] = {"nginx-exact",         "nginx-approx",     "apache-table", "apache-pre",
-                                      "apache-list",         "apache-table-nosort", "apache-pre-nosort"};
+const char *const k_server_names[] = {"nginx-exact", "nginx-approx",        "apache-table",     "apache-pre",
+                                      "apache-list", "apache-table-nosort", "apache-pre-nosort"};
 
 struct want {
     bool folder;
@@ -34,15 +34,12 @@ std::string base_name(const std::string &path)
 
 bool hidden_for(const it::server &s, const std::string &path)
 {
-    if (!s.hides_dotfiles)
-        return false;
+    if (!s.hides_dotfiles) return false;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start && path[start] == '.')
-            return true;
+        if (end == std::string::npos) end = path.size();
+        if (end > start && path[start] == '.') return true;
         start = end + 1;
     }
     return false;
@@ -53,14 +50,10 @@ bool hidden_for(const it::server &s, const std::string &path)
 int64_t shown_size(const it::server &s, int64_t size)
 {
     switch (s.sizes) {
-    case it::size_policy::exact:
-        return size;
-    case it::size_policy::nginx_approx:
-        return size <= 9999 ? size : -1; // nginx abbreviates from 10000 bytes up
-    case it::size_policy::apache_approx:
-        return size < 973 ? size : -1; // Apache's apr_strfsize: exact below 973
-    case it::size_policy::none:
-        return -1;
+    case it::size_policy::exact: return size;
+    case it::size_policy::nginx_approx: return size <= 9999 ? size : -1; // nginx abbreviates from 10000 bytes up
+    case it::size_policy::apache_approx: return size < 973 ? size : -1;  // Apache's apr_strfsize: exact below 973
+    case it::size_policy::none: return -1;
     }
     return -1;
 }
@@ -69,8 +62,7 @@ std::map<std::string, want> expected(const it::server &s, const std::string &fol
 {
     std::map<std::string, want> out;
     for (const it::node *n : it::children(folder)) {
-        if (hidden_for(s, n->path))
-            continue;
+        if (hidden_for(s, n->path)) continue;
         out[base_name(n->path)] = {n->folder, n->folder ? -1 : shown_size(s, n->size),
                                    s.dates ? n->mtime / 60 * 60 * 1000 : -1};
     }
@@ -83,8 +75,7 @@ std::string folder_url(const it::server &s, const std::string &folder)
     size_t start = 0;
     while (start < folder.size()) {
         size_t end = folder.find('/', start);
-        if (end == std::string::npos)
-            end = folder.size();
+        if (end == std::string::npos) end = folder.size();
         url += it::pct_encode(folder.substr(start, end - start)) + "/";
         start = end + 1;
     }
@@ -168,8 +159,7 @@ void check_folder(const it::server &srv, road rd, const std::string &folder)
         std::string url = folder_url(srv, folder) + it::pct_encode(name) + (e->second.folder ? "/" : "");
         EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "url")), url.c_str());
     }
-    for (const auto &e : exp)
-        EXPECT_TRUE(seen[e.first]) << "missing from the listing: \"" << e.first << "\"";
+    for (const auto &e : exp) EXPECT_TRUE(seen[e.first]) << "missing from the listing: \"" << e.first << "\"";
     // The caller's buffer holds exactly the items of the published document.
     yyjson_doc *out = yyjson_read(r.out.data(), r.out.size(), 0);
     ASSERT_NE(out, nullptr);
@@ -180,8 +170,7 @@ void check_folder(const it::server &srv, road rd, const std::string &folder)
 TEST_P(RealServer, ListsEveryFolderAsTheFilesystemHoldsIt)
 {
     for (const std::string &folder : it::folders())
-        if (!hidden_for(*srv, folder))
-            check_folder(*srv, rd, folder);
+        if (!hidden_for(*srv, folder)) check_folder(*srv, rd, folder);
 }
 
 // These pages write unambiguous dates (month names, or year first): a hint
@@ -216,8 +205,7 @@ TEST_P(RealServer, ValidateProbesTheFirstFileWithARealRangeRequest)
     ASSERT_FALSE(probe.empty());
     int64_t fs_size = -1;
     for (const it::node *n : it::children(""))
-        if (n->path == probe)
-            fs_size = n->size;
+        if (n->path == probe) fs_size = n->size;
 
     it::result v = it::validate(it::settings_for(srv->media_url()));
     ASSERT_EQ(v.rc, KLASPNET_OK) << v.error;
@@ -253,8 +241,7 @@ TEST_P(RealServer, StatGivesEveryFileSizeOrNeedsTheExtension)
 {
     const std::string settings = it::settings_for(srv->media_url());
     for (const it::node &n : it::tree()) {
-        if (n.folder)
-            continue;
+        if (n.folder) continue;
         SCOPED_TRACE(n.path);
         it::result r = it::stat(settings, "/" + n.path);
         if (rd == road::plain) {
@@ -301,8 +288,7 @@ TEST(BareApache, DISABLED_ListsPagesWithoutSortLinksIconsOrSignature)
     for (road rd : {road::plain, road::extension}) {
         it::install(rd);
         for (const char *name : {"apache-table-bare", "apache-pre-bare"})
-            for (const std::string &folder : it::folders())
-                check_folder(it::by_name(name), rd, folder);
+            for (const std::string &folder : it::folders()) check_folder(it::by_name(name), rd, folder);
     }
 }
 
@@ -315,8 +301,7 @@ TEST(StreamUrl, FetchedBytesEqualTheFiles)
         const it::server &s = it::by_name(name);
         const std::string settings = it::settings_for(s.media_url());
         for (const it::node &n : it::tree()) {
-            if (n.folder)
-                continue; // dot-files are served even where they are not listed
+            if (n.folder) continue; // dot-files are served even where they are not listed
             SCOPED_TRACE(std::string(name) + ": " + n.path);
             it::result r = it::stream_url(settings, entry_for("/" + n.path));
             ASSERT_EQ(r.rc, KLASPNET_OK) << r.error;
@@ -406,8 +391,9 @@ TEST_P(Redirect, EndlessRedirectsFail)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, Redirect, ::testing::Values(road::plain, road::extension),
-                         [](const auto &info) { return std::string(info.param == road::plain ? "plain" : "extension"); });
+INSTANTIATE_TEST_SUITE_P(Roads, Redirect, ::testing::Values(road::plain, road::extension), [](const auto &info) {
+    return std::string(info.param == road::plain ? "plain" : "extension");
+});
 
 // ---- Basic authentication -------------------------------------------------------
 

@@ -13,8 +13,7 @@ namespace {
 std::string quote(const std::string &s)
 {
     std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -27,8 +26,7 @@ class Tool : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (it::tool_path().empty())
-            GTEST_SKIP() << "the tool is not part of this build";
+        if (it::tool_path().empty()) GTEST_SKIP() << "the tool is not part of this build";
         IT_REQUIRE_SERVERS();
     }
 };
@@ -63,9 +61,9 @@ TEST_F(Tool, ExitStatusNamesTheLibraryCode)
 {
     const it::server &s = it::by_name("nginx-exact");
     std::string out;
-    EXPECT_EQ(tool("list " + quote(s.media_url()) + " no-such-folder", &out), 12); // -2
-    EXPECT_EQ(tool("list " + quote(s.private_url()), &out), 11);                   // -1
-    EXPECT_EQ(tool("list ftp://example.org/", &out), 18);                          // -8
+    EXPECT_EQ(tool("list " + quote(s.media_url()) + " no-such-folder", &out), 12);     // -2
+    EXPECT_EQ(tool("list " + quote(s.private_url()), &out), 11);                       // -1
+    EXPECT_EQ(tool("list ftp://example.org/", &out), 18);                              // -8
     EXPECT_EQ(tool("stat --plain-io " + quote(s.media_url()) + " big.bin", &out), 16); // -6
 #if defined(KLASPNET_EXPECT_BUILTIN_CURL)
     EXPECT_EQ(tool("list --builtin-curl " + quote(s.media_url()), &out), 0);

@@ -31,8 +31,7 @@ static atomic_int_fast64_t g_live;
 /* Nonzero when this allocation request is to be refused. */
 static int refuse(void)
 {
-    if (!atomic_load_explicit(&g_armed, memory_order_relaxed))
-        return 0;
+    if (!atomic_load_explicit(&g_armed, memory_order_relaxed)) return 0;
     uint64_t n = atomic_fetch_add_explicit(&g_seen, 1, memory_order_relaxed) + 1;
     uint64_t t = atomic_load_explicit(&g_target, memory_order_relaxed);
     if (n == t || (n > t && atomic_load_explicit(&g_sticky, memory_order_relaxed))) {
@@ -45,8 +44,7 @@ static int refuse(void)
 
 static void *counted(void *p)
 {
-    if (p)
-        atomic_fetch_add_explicit(&g_live, 1, memory_order_relaxed);
+    if (p) atomic_fetch_add_explicit(&g_live, 1, memory_order_relaxed);
     return p;
 }
 
@@ -66,37 +64,32 @@ int64_t oom_live(void) { return atomic_load(&g_live); }
 
 void *malloc(size_t n)
 {
-    if (refuse())
-        return NULL;
+    if (refuse()) return NULL;
     return counted(__libc_malloc(n));
 }
 
 void *calloc(size_t n, size_t m)
 {
-    if (refuse())
-        return NULL;
+    if (refuse()) return NULL;
     return counted(__libc_calloc(n, m));
 }
 
 void free(void *p)
 {
-    if (!p)
-        return;
+    if (!p) return;
     atomic_fetch_sub_explicit(&g_live, 1, memory_order_relaxed);
     __libc_free(p);
 }
 
 void *realloc(void *p, size_t n)
 {
-    if (!p)
-        return malloc(n);
+    if (!p) return malloc(n);
     if (n == 0) {
         /* glibc releases the block and answers null */
         free(p);
         return NULL;
     }
-    if (refuse())
-        return NULL; /* the old block stays valid */
+    if (refuse()) return NULL; /* the old block stays valid */
     return __libc_realloc(p, n);
 }
 
@@ -113,8 +106,7 @@ char *strdup(const char *s)
 {
     size_t n = strlen(s) + 1;
     char *p = malloc(n);
-    if (p)
-        memcpy(p, s, n);
+    if (p) memcpy(p, s, n);
     return p;
 }
 
@@ -131,21 +123,17 @@ char *strndup(const char *s, size_t n)
 
 int posix_memalign(void **out, size_t align, size_t n)
 {
-    if (align < sizeof(void *) || (align & (align - 1)) != 0)
-        return EINVAL;
-    if (refuse())
-        return ENOMEM;
+    if (align < sizeof(void *) || (align & (align - 1)) != 0) return EINVAL;
+    if (refuse()) return ENOMEM;
     void *p = counted(__libc_memalign(align, n));
-    if (!p)
-        return ENOMEM;
+    if (!p) return ENOMEM;
     *out = p;
     return 0;
 }
 
 void *aligned_alloc(size_t align, size_t n)
 {
-    if (refuse())
-        return NULL;
+    if (refuse()) return NULL;
     return counted(__libc_memalign(align, n));
 }
 

@@ -25,8 +25,7 @@ char g_out_copy[k_dst_len];
 void copy_text(char *to, size_t size, const char *from)
 {
     size_t n = std::strlen(from);
-    if (n >= size)
-        n = size - 1;
+    if (n >= size) n = size - 1;
     std::memcpy(to, from, n);
     to[n] = '\0';
 }
@@ -93,16 +92,15 @@ bool matches(const std::string &pattern, const std::string &text)
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
+    while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
 }
 
 std::string label(const op_case &c, const run &r)
 {
     char b[160];
-    std::snprintf(b, sizeof b, "%s: allocation %llu refused%s", c.name.c_str(),
-                  static_cast<unsigned long long>(r.nth), r.sticky ? " and every later one" : "");
+    std::snprintf(b, sizeof b, "%s: allocation %llu refused%s", c.name.c_str(), static_cast<unsigned long long>(r.nth),
+                  r.sticky ? " and every later one" : "");
     return b;
 }
 
@@ -136,22 +134,18 @@ void check_run(const op_case &c, const run &r, const run &ref, summary &s)
             }
         } else {
             bool code_ok = false;
-            for (int k : c.codes)
-                code_ok |= k == r.rc;
+            for (int k : c.codes) code_ok |= k == r.rc;
             EXPECT_TRUE(code_ok) << "status " << r.rc << " message " << r.err;
             bool msg_ok = r.err.find("out of memory") != std::string::npos;
-            for (const std::string &m : c.messages)
-                msg_ok |= matches(m, r.err);
+            for (const std::string &m : c.messages) msg_ok |= matches(m, r.err);
             EXPECT_TRUE(msg_ok) << "status " << r.rc << " message " << r.err;
             std::string ej = error_json(r.err, r.rc);
             EXPECT_TRUE(r.out.empty() || r.out == ej) << r.out;
             EXPECT_TRUE(r.res == "{}" || r.res == ej) << r.res;
         }
     }
-    if (r.rc != 0)
-        ++s.codes[r.rc];
-    if (c.check)
-        c.check(r);
+    if (r.rc != 0) ++s.codes[r.rc];
+    if (c.check) c.check(r);
 }
 
 } // namespace
@@ -212,24 +206,19 @@ summary sweep(const op_case &c)
                 // clean, as the reference run did.
                 EXPECT_EQ(r.rc, ref.rc) << c.name << " after " << n - 1 << " refusals";
                 EXPECT_EQ(c.comparable(r.out), c.comparable(ref.out)) << c.name;
-                if (!sticky)
-                    s.points = r.seen;
+                if (!sticky) s.points = r.seen;
                 break;
             }
             check_run(c, r, ref, s);
-            if (failed() || n > 200000)
-                break;
+            if (failed() || n > 200000) break;
         }
-        if (failed())
-            break;
+        if (failed()) break;
     }
     std::string codes;
-    for (auto &kv : s.codes)
-        codes += " " + std::to_string(kv.first) + "x" + std::to_string(kv.second);
+    for (auto &kv : s.codes) codes += " " + std::to_string(kv.first) + "x" + std::to_string(kv.second);
     std::printf("[ oom ] %-28s %5llu allocation points, %5llu runs, %4llu degraded successes, failures:%s\n",
-                c.name.c_str(), static_cast<unsigned long long>(s.points),
-                static_cast<unsigned long long>(s.runs), static_cast<unsigned long long>(s.degraded),
-                codes.c_str());
+                c.name.c_str(), static_cast<unsigned long long>(s.points), static_cast<unsigned long long>(s.runs),
+                static_cast<unsigned long long>(s.degraded), codes.c_str());
     return s;
 }
 

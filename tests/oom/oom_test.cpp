@@ -3,10 +3,10 @@
 // failure, and a last error / last result that agree with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -27,30 +27,27 @@ namespace {
 
 // ---- fixtures -------------------------------------------------------------
 
-const char k_root_page[] =
-    "<html>\r\n<head><title>Index of /m/</title></head>\r\n<body>\r\n"
-    "<h1>Index of /m/</h1><hr><pre><a href=\"../\">../</a>\r\n"
-    "<a href=\"Sub/\">Sub/</a>                                               "
-    "01-Jan-2024 10:00                   -\r\n"
-    "<a href=\"a%20b.mkv\">a b.mkv</a>                                       "
-    "02-Jan-2024 11:30               12345\r\n"
-    "<a href=\"c%26d.txt\">c&amp;d.txt</a>                                   "
-    "15-Feb-2023 09:05                  99\r\n"
-    "</pre><hr></body>\r\n</html>\r\n";
+const char k_root_page[] = "<html>\r\n<head><title>Index of /m/</title></head>\r\n<body>\r\n"
+                           "<h1>Index of /m/</h1><hr><pre><a href=\"../\">../</a>\r\n"
+                           "<a href=\"Sub/\">Sub/</a>                                               "
+                           "01-Jan-2024 10:00                   -\r\n"
+                           "<a href=\"a%20b.mkv\">a b.mkv</a>                                       "
+                           "02-Jan-2024 11:30               12345\r\n"
+                           "<a href=\"c%26d.txt\">c&amp;d.txt</a>                                   "
+                           "15-Feb-2023 09:05                  99\r\n"
+                           "</pre><hr></body>\r\n</html>\r\n";
 
-const char k_sub_page[] =
-    "<html>\r\n<head><title>Index of /m/Sub/</title></head>\r\n<body>\r\n"
-    "<h1>Index of /m/Sub/</h1><hr><pre><a href=\"../\">../</a>\r\n"
-    "<a href=\"x.flac\">x.flac</a>                                           "
-    "03-Mar-2024 12:00                 512\r\n"
-    "</pre><hr></body>\r\n</html>\r\n";
+const char k_sub_page[] = "<html>\r\n<head><title>Index of /m/Sub/</title></head>\r\n<body>\r\n"
+                          "<h1>Index of /m/Sub/</h1><hr><pre><a href=\"../\">../</a>\r\n"
+                          "<a href=\"x.flac\">x.flac</a>                                           "
+                          "03-Mar-2024 12:00                 512\r\n"
+                          "</pre><hr></body>\r\n</html>\r\n";
 
-const char k_old_page[] =
-    "<html>\r\n<head><title>Index of /m/old/</title></head>\r\n<body>\r\n"
-    "<h1>Index of /m/old/</h1><hr><pre><a href=\"../\">../</a>\r\n"
-    "<a href=\"y.ogg\">y.ogg</a>                                             "
-    "04-Apr-2024 08:15                 777\r\n"
-    "</pre><hr></body>\r\n</html>\r\n";
+const char k_old_page[] = "<html>\r\n<head><title>Index of /m/old/</title></head>\r\n<body>\r\n"
+                          "<h1>Index of /m/old/</h1><hr><pre><a href=\"../\">../</a>\r\n"
+                          "<a href=\"y.ogg\">y.ogg</a>                                             "
+                          "04-Apr-2024 08:15                 777\r\n"
+                          "</pre><hr></body>\r\n</html>\r\n";
 
 const char k_settings[] = "{\"URL\":\"http://h/m\",\"ID\":\"a1\"}";
 const char k_settings_cred[] = "{\"URL\":\"http://user1:Secr3tPw@h/m\"}";
@@ -66,8 +63,7 @@ void script_fake()
     klaspnet_fake_set("https://h/m/old/", 200, "Content-Type: text/html", k_old_page);
     klaspnet_fake_set("http://h/m/Sub/x", 302, "Location: https://h/m/Sub/", "moved");
     klaspnet_fake_set("https://h/m/Sub/", 200, "Content-Type: text/html", k_sub_page);
-    klaspnet_fake_set("http://h/m/a%20b.mkv", 206, "Content-Range: bytes 0-0/12345\nContent-Length: 1",
-                      "x");
+    klaspnet_fake_set("http://h/m/a%20b.mkv", 206, "Content-Range: bytes 0-0/12345\nContent-Length: 1", "x");
 }
 
 // Crash reports name the run that crashed.
@@ -107,8 +103,7 @@ void sweep_or_skip(const op_case &c, int clean_rc = 0)
 {
     std::snprintf(g_where, sizeof g_where, "%s", c.name.c_str());
     run ref = oomt::clean(c);
-    if (oomt::not_available(ref))
-        GTEST_SKIP() << c.name << " is not built yet";
+    if (oomt::not_available(ref)) GTEST_SKIP() << c.name << " is not built yet";
     ASSERT_EQ(ref.rc, clean_rc) << c.name << ": " << ref.err;
     oomt::sweep(c);
 }
@@ -117,9 +112,7 @@ void sweep_or_skip(const op_case &c, int clean_rc = 0)
 
 TEST(OomFrame, DownloadRefusalKeepsItsCode)
 {
-    op_case c = operation("download", [] {
-        return klaspnet_download("{}", "{}", oomt::dst(), oomt::k_dst_len);
-    });
+    op_case c = operation("download", [] { return klaspnet_download("{}", "{}", oomt::dst(), oomt::k_dst_len); });
     c.codes = {KLASPNET_E_UNSUPPORTED};
     c.messages = {"ASPNET is a read-only listing source: download is not supported"};
     c.check = [](const run &r) { EXPECT_EQ(r.rc, KLASPNET_E_UNSUPPORTED); };
@@ -142,8 +135,8 @@ TEST(OomFrame, ResultJsonAnswersThePublishedTextOrEmptyObject)
         return 0;
     };
     c.check = [](const run &) {
-        std::string want = oomt::error_json(
-            "ASPNET is a read-only listing source: download is not supported", KLASPNET_E_UNSUPPORTED);
+        std::string want =
+            oomt::error_json("ASPNET is a read-only listing source: download is not supported", KLASPNET_E_UNSUPPORTED);
         // The previous copy holds the same text; "{}" only when there is none.
         EXPECT_EQ(std::string(got), want);
     };
@@ -189,10 +182,8 @@ int32_t fake_get(const char *url, std::string *body, int32_t *status, std::strin
     char *b = nullptr;
     char *e = nullptr;
     int32_t rc = io->get(io->ctx, url, &b, status, &e);
-    if (b)
-        *body = b;
-    if (e)
-        *error = e;
+    if (b) *body = b;
+    if (e) *error = e;
     std::free(b);
     std::free(e);
     return rc;
@@ -207,16 +198,14 @@ bool fake_built()
 
 TEST(OomFake, SetKeepsTheScriptConsistent)
 {
-    if (!fake_built())
-        GTEST_SKIP() << "the fake transport is not built yet";
+    if (!fake_built()) GTEST_SKIP() << "the fake transport is not built yet";
     for (int existing = 0; existing < 2; ++existing) {
         op_case c;
         c.name = existing ? "fake_set (re-script)" : "fake_set (new URL)";
         c.publishes = false;
         c.settle = [existing] {
             klaspnet_fake_reset();
-            if (existing)
-                klaspnet_fake_set("http://h/x", 201, "A: 1", "old");
+            if (existing) klaspnet_fake_set("http://h/x", 201, "A: 1", "old");
         };
         c.op = [] { return klaspnet_fake_set("http://h/x", 200, "A: b\nC: d", "body"); };
         c.inspect = [existing](const run &r) {
@@ -249,8 +238,7 @@ TEST(OomFake, SetKeepsTheScriptConsistent)
 
 TEST(OomFake, FailKeepsTheScriptConsistent)
 {
-    if (!fake_built())
-        GTEST_SKIP() << "the fake transport is not built yet";
+    if (!fake_built()) GTEST_SKIP() << "the fake transport is not built yet";
     op_case c;
     c.name = "fake_fail";
     c.publishes = false;
@@ -282,8 +270,7 @@ TEST(OomFake, FailKeepsTheScriptConsistent)
 
 TEST(OomFake, LastRequestAnswersItsTextOrEmptyObject)
 {
-    if (!fake_built())
-        GTEST_SKIP() << "the fake transport is not built yet";
+    if (!fake_built()) GTEST_SKIP() << "the fake transport is not built yet";
     static char got[256];
     op_case c;
     c.name = "fake_last_request";
@@ -309,8 +296,7 @@ TEST(OomFake, LastRequestAnswersItsTextOrEmptyObject)
 
 TEST(OomFake, GetAnswersOrFailsWithItsOwnText)
 {
-    if (!fake_built())
-        GTEST_SKIP() << "the fake transport is not built yet";
+    if (!fake_built()) GTEST_SKIP() << "the fake transport is not built yet";
     static std::string body, error;
     static int32_t status;
     op_case c;
@@ -341,8 +327,7 @@ TEST(OomFake, GetAnswersOrFailsWithItsOwnText)
             // A Location that cannot be resolved for lack of memory reads as
             // a bad Location: the resolver has one failure for both.
             // With every allocation refused not even the text can be had.
-            EXPECT_TRUE(error == "fake: out of memory" || error == "fake: bad Location" || error.empty())
-                << error;
+            EXPECT_TRUE(error == "fake: out of memory" || error == "fake: bad Location" || error.empty()) << error;
         }
     };
     oomt::sweep(c);
@@ -366,9 +351,8 @@ std::vector<std::string> with_fetching(std::vector<std::string> m)
 
 TEST(OomOperation, Parse)
 {
-    op_case c = operation("parse", [] {
-        return klaspnet_parse(k_root_page, "http://h/m/", oomt::dst(), oomt::k_dst_len);
-    });
+    op_case c =
+        operation("parse", [] { return klaspnet_parse(k_root_page, "http://h/m/", oomt::dst(), oomt::k_dst_len); });
     c.codes = {KLASPNET_E_FAILED};
     c.publishes_output = true;
     c.whole_output = true;
@@ -381,16 +365,14 @@ TEST(OomOperation, Parse)
 // counted as rejected.
 TEST(OomOperation, ParseOfResolvedLinks)
 {
-    static const char page[] =
-        "<html><head><title>Index of /m/</title></head><body><h1>Index of /m/</h1><hr><pre>"
-        "<a href=\"../\">../</a>\r\n"
-        "<a href=\"http://h/m/Sub/\">Sub/</a>        01-Jan-2024 10:00       -\r\n"
-        "<a href=\"/m/a%20b.mkv\">a b.mkv</a>       02-Jan-2024 11:30   12345\r\n"
-        "<a href=\"./c%26d.txt\">c&amp;d.txt</a>   15-Feb-2023 09:05      99\r\n"
-        "</pre><hr></body></html>\r\n";
-    op_case c = operation("parse (resolved links)", [] {
-        return klaspnet_parse(page, "http://h/m/", oomt::dst(), oomt::k_dst_len);
-    });
+    static const char page[] = "<html><head><title>Index of /m/</title></head><body><h1>Index of /m/</h1><hr><pre>"
+                               "<a href=\"../\">../</a>\r\n"
+                               "<a href=\"http://h/m/Sub/\">Sub/</a>        01-Jan-2024 10:00       -\r\n"
+                               "<a href=\"/m/a%20b.mkv\">a b.mkv</a>       02-Jan-2024 11:30   12345\r\n"
+                               "<a href=\"./c%26d.txt\">c&amp;d.txt</a>   15-Feb-2023 09:05      99\r\n"
+                               "</pre><hr></body></html>\r\n";
+    op_case c = operation("parse (resolved links)",
+                          [] { return klaspnet_parse(page, "http://h/m/", oomt::dst(), oomt::k_dst_len); });
     c.codes = {KLASPNET_E_FAILED};
     c.publishes_output = true;
     c.whole_output = true;
@@ -399,9 +381,8 @@ TEST(OomOperation, ParseOfResolvedLinks)
 
 TEST(OomOperation, ParseIntoSmallBuffer)
 {
-    op_case c = operation("parse (buffer too small)", [] {
-        return klaspnet_parse(k_root_page, "http://h/m/", oomt::dst(), 16);
-    });
+    op_case c = operation("parse (buffer too small)",
+                          [] { return klaspnet_parse(k_root_page, "http://h/m/", oomt::dst(), 16); });
     c.codes = {KLASPNET_E_FAILED};
     sweep_or_skip(c, KLASPNET_E_BUFFER);
 }
@@ -433,9 +414,8 @@ TEST(OomOperation, Validate)
 {
     script_fake();
     for (const char *settings : {k_settings, k_settings_cred}) {
-        op_case c = operation(settings == k_settings ? "validate" : "validate (credentials)", [settings] {
-            return klaspnet_validate(settings, oomt::dst(), oomt::k_dst_len);
-        });
+        op_case c = operation(settings == k_settings ? "validate" : "validate (credentials)",
+                              [settings] { return klaspnet_validate(settings, oomt::dst(), oomt::k_dst_len); });
         c.codes = k_fetching_codes;
         c.messages = with_fetching({"settings are not a JSON object"});
         c.whole_output = true;
@@ -456,12 +436,11 @@ TEST(OomOperation, Stat)
 {
     script_fake();
     for (const char *settings : {k_settings, k_settings_cred}) {
-        op_case c = operation(settings == k_settings ? "stat" : "stat (credentials)", [settings] {
-            return klaspnet_stat(settings, "/a b.mkv", oomt::dst(), oomt::k_dst_len);
-        });
+        op_case c = operation(settings == k_settings ? "stat" : "stat (credentials)",
+                              [settings] { return klaspnet_stat(settings, "/a b.mkv", oomt::dst(), oomt::k_dst_len); });
         c.codes = k_fetching_codes;
-        c.messages = with_fetching({"settings are not a JSON object", "path is not a file path",
-                                    "file URL longer than 8192 bytes"});
+        c.messages = with_fetching(
+            {"settings are not a JSON object", "path is not a file path", "file URL longer than 8192 bytes"});
         c.publishes_output = true;
         sweep_or_skip(c);
     }
@@ -470,8 +449,8 @@ TEST(OomOperation, Stat)
 TEST(OomOperation, StreamUrlWithCredentials)
 {
     op_case c = operation("stream_url (credentials)", [] {
-        return klaspnet_stream_url(k_settings_cred, "{\"path\":\"/Films/a b.mkv\",\"folder\":false}",
-                                   oomt::dst(), oomt::k_dst_len);
+        return klaspnet_stream_url(k_settings_cred, "{\"path\":\"/Films/a b.mkv\",\"folder\":false}", oomt::dst(),
+                                   oomt::k_dst_len);
     });
     c.codes = {KLASPNET_E_FAILED, KLASPNET_E_INVALID, KLASPNET_E_NOT_FOUND};
     c.messages = {"settings are not a JSON object", "entry is not a JSON object",
@@ -496,7 +475,8 @@ std::string big_page()
                     "<a href=\"../\">../</a>\r\n";
     for (int i = 0; i < 120; ++i) {
         std::string n = "track-" + std::to_string(1000 + i) + ".flac";
-        p += "<a href=\"" + n + "\">" + n + "</a>                                   01-Jan-2024 10:00"
+        p += "<a href=\"" + n + "\">" + n +
+             "</a>                                   01-Jan-2024 10:00"
              "             123456\r\n";
     }
     return p + "</pre><hr></body></html>\r\n";
@@ -508,16 +488,14 @@ TEST(OomOperation, ListOfAPageInSeveralPieces)
     static const std::string page = big_page();
     ASSERT_GT(page.size(), 3 * 4096u);
     klaspnet_fake_set("http://h/m/Big/", 200, "Content-Type: text/html", page.c_str());
-    op_case c = operation("list /Big (12 KiB page)", [] {
-        return klaspnet_list(k_settings, "Big", oomt::dst(), oomt::k_dst_len);
-    });
+    op_case c = operation("list /Big (12 KiB page)",
+                          [] { return klaspnet_list(k_settings, "Big", oomt::dst(), oomt::k_dst_len); });
     c.codes = k_fetching_codes;
-    c.messages = with_fetching({"settings are not a JSON object",
-                                "folder_id is not a valid path (., .. or control characters)",
-                                "folder URL longer than 8192 bytes"});
+    c.messages =
+        with_fetching({"settings are not a JSON object", "folder_id is not a valid path (., .. or control characters)",
+                       "folder URL longer than 8192 bytes"});
     c.check = [](const run &r) {
-        if (r.rc != 0)
-            return;
+        if (r.rc != 0) return;
         // A link whose name cannot be decoded for lack of memory counts as
         // rejected, but the page itself is read whole: every one of its
         // 120 links is an entry or a rejection, never cut off.
@@ -537,8 +515,7 @@ TEST(OomOperation, ListOfAPageInSeveralPieces)
 // allocations fail as well: a failed malloc is its transport failure.
 const char *host_page(const char *url)
 {
-    if (std::strcmp(url, "http://h/m/") == 0)
-        return k_root_page;
+    if (std::strcmp(url, "http://h/m/") == 0) return k_root_page;
     return nullptr;
 }
 
@@ -557,17 +534,15 @@ int32_t plain_get(void *, const char *url, char **body, int32_t *status, char **
 TEST(OomOperation, ListThroughPlainHostTransport)
 {
     static velkaron_io rec{nullptr, plain_get, nullptr, nullptr};
-    op_case c = operation("list (plain velkaron_io)", [] {
-        return klaspnet_list(k_settings, "", oomt::dst(), oomt::k_dst_len);
-    });
+    op_case c = operation("list (plain velkaron_io)",
+                          [] { return klaspnet_list(k_settings, "", oomt::dst(), oomt::k_dst_len); });
     c.settle = [] {
         klaspnet_set_io(&rec);
         (void)klaspnet_list(k_settings, "", oomt::dst(), oomt::k_dst_len);
     };
     c.codes = k_fetching_codes;
     c.messages = {"settings are not a JSON object", "folder URL longer than 8192 bytes",
-                  "folder_id is not a valid path (., .. or control characters)",
-                  "GET http://h/m/: transport failure"};
+                  "folder_id is not a valid path (., .. or control characters)", "GET http://h/m/: transport failure"};
     sweep_or_skip(c);
     klaspnet_use_fake();
 }

@@ -48,12 +48,12 @@ TEST(LoadCfg, Rejections)
         {"5", k_not_obj},
         {"true", k_not_obj},
         {"null", k_not_obj},
-        {"{\"URL\":\"http://h/\",}", k_not_obj},        // trailing comma
-        {"{\"URL\":\"http://h/\"} x", k_not_obj},        // text after the value
+        {"{\"URL\":\"http://h/\",}", k_not_obj},  // trailing comma
+        {"{\"URL\":\"http://h/\"} x", k_not_obj}, // text after the value
         {"{\"URL\":\"http://h/\"}{}", k_not_obj},
-        {"{\"URL\":\"http://h/\" /*c*/}", k_not_obj},    // comments
+        {"{\"URL\":\"http://h/\" /*c*/}", k_not_obj}, // comments
         {"{\"URL\":\"http://h/\",\"n\":NaN}", k_not_obj},
-        {"{\"URL\":\"http://h/\xff\"}", k_not_obj},      // invalid UTF-8
+        {"{\"URL\":\"http://h/\xff\"}", k_not_obj}, // invalid UTF-8
         {"{'URL':'http://h/'}", k_not_obj},
         {"{}", k_no_url},
         {" { } ", k_no_url},
@@ -160,8 +160,7 @@ TEST(WipeAllocator, GrowsAndKeepsContent)
     yyjson_mut_val *arr = yyjson_mut_arr(doc);
     yyjson_mut_doc_set_root(doc, arr);
     std::string big(5000, 'x');
-    for (int i = 0; i < 50; i++)
-        ASSERT_TRUE(yyjson_mut_arr_add_strcpy(doc, arr, big.c_str()));
+    for (int i = 0; i < 50; i++) ASSERT_TRUE(yyjson_mut_arr_add_strcpy(doc, arr, big.c_str()));
     size_t len = 0;
     char *text = yyjson_mut_write_opts(doc, 0, alc, &len, nullptr);
     ASSERT_NE(text, nullptr);

@@ -33,10 +33,8 @@ get_result fget(const char *url)
     r.status = st;
     r.has_body = body != nullptr;
     r.has_error = err != nullptr;
-    if (body)
-        r.body = body;
-    if (err)
-        r.error = err;
+    if (body) r.body = body;
+    if (err) r.error = err;
     io->free(io->ctx, body);
     io->free(io->ctx, err);
     return r;
@@ -71,8 +69,8 @@ struct req_result {
     std::string error;
 };
 
-req_result frequest(const char *url, recorder *rec, std::vector<const char *> headers = {},
-                    const char *user = nullptr, uint32_t size = sizeof(velkaron_http_req))
+req_result frequest(const char *url, recorder *rec, std::vector<const char *> headers = {}, const char *user = nullptr,
+                    uint32_t size = sizeof(velkaron_http_req))
 {
     velkaron_http_req req{};
     req.size = size;
@@ -92,8 +90,7 @@ req_result frequest(const char *url, recorder *rec, std::vector<const char *> he
     req_result r{};
     r.rc = h->request(h->ctx, &req, &st, &err);
     r.status = st;
-    if (err)
-        r.error = err;
+    if (err) r.error = err;
     h->free(h->ctx, err);
     return r;
 }
@@ -152,8 +149,8 @@ TEST_F(Fake, NullHeaderTextDeliversOnlyTheStatus)
 
 TEST_F(Fake, HeaderLinesAreSplitAndTrimmed)
 {
-    ASSERT_EQ(klaspnet_fake_set_impl("http://h/a", 206, "X-A:   spaced  \r\nno colon here\n\nX-B :v:w\r\nLast:end", "b"),
-              0);
+    ASSERT_EQ(
+        klaspnet_fake_set_impl("http://h/a", 206, "X-A:   spaced  \r\nno colon here\n\nX-B :v:w\r\nLast:end", "b"), 0);
     recorder rec;
     ASSERT_EQ(frequest("http://h/a", &rec).rc, 0);
     std::vector<std::pair<std::string, std::string>> want = {
@@ -302,12 +299,8 @@ TEST_F(Fake, RangeTextsThatNeedEscapingShowAsNull)
         std::string range;
         bool shown;
     } rows[] = {
-        {std::string(63, 'r'), true},
-        {std::string(64, 'r'), false},
-        {"bytes=\"0\"", false},
-        {"bytes=0\\1", false},
-        {"bytes=0\t1", false},
-        {"", true},
+        {std::string(63, 'r'), true}, {std::string(64, 'r'), false}, {"bytes=\"0\"", false},
+        {"bytes=0\\1", false},        {"bytes=0\t1", false},         {"", true},
     };
     for (const row &r : rows) {
         std::string line = "Range: " + r.range;
@@ -462,8 +455,7 @@ TEST_F(Fake, CountersHoldUnderConcurrentUse)
             klaspnet_fake_last_request_impl("http://h/a");
         }
     });
-    for (std::thread &th : threads)
-        th.join();
+    for (std::thread &th : threads) th.join();
     EXPECT_EQ(klaspnet_fake_calls_impl("http://h/a"), 800u);
     EXPECT_EQ(klaspnet_fake_calls_impl(nullptr), 800u);
 }

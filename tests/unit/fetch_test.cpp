@@ -24,7 +24,7 @@ char *heap_text(const std::string &s)
 struct plain_answer {
     int32_t rc = 0;
     int32_t status = 200;
-    const char *body = "";  // null: no body
+    const char *body = ""; // null: no body
     const char *error = nullptr;
 };
 
@@ -43,10 +43,8 @@ int32_t plain_get(void *ctx, const char *url, char **body, int32_t *status, char
     h->urls.emplace_back(url);
     auto it = h->answers.find(url);
     plain_answer a = it == h->answers.end() ? plain_answer{0, 404, "not found", nullptr} : it->second;
-    if (a.body)
-        *body = heap_text(a.body);
-    if (a.error)
-        *error = heap_text(a.error);
+    if (a.body) *body = heap_text(a.body);
+    if (a.error) *error = heap_text(a.error);
     *status = a.status;
     return a.rc;
 }
@@ -102,8 +100,7 @@ int32_t host_request(void *ctx, const velkaron_http_req *req, int32_t *status, c
     r.size = req->size;
     r.method = req->method ? req->method : "(null)";
     r.url = req->url;
-    for (uint64_t i = 0; i < req->header_count; i++)
-        r.headers.emplace_back(req->headers[i]);
+    for (uint64_t i = 0; i < req->header_count; i++) r.headers.emplace_back(req->headers[i]);
     r.has_user = req->user != nullptr;
     r.user = req->user ? req->user : "";
     r.has_password = req->password != nullptr;
@@ -118,24 +115,19 @@ int32_t host_request(void *ctx, const velkaron_http_req *req, int32_t *status, c
         a = it->second;
     else
         a.status = 404;
-    if (a.error)
-        *error = heap_text(a.error);
-    if (a.rc != 0)
-        return a.rc;
+    if (a.error) *error = heap_text(a.error);
+    if (a.rc != 0) return a.rc;
     *status = a.status;
     if (a.status_header) {
         std::string st = std::to_string(a.status);
-        if (req->on_header(req->cb_ctx, ":status", st.c_str()))
-            return 0;
+        if (req->on_header(req->cb_ctx, ":status", st.c_str())) return 0;
     }
     for (const auto &[n, v] : a.headers) {
-        if (req->on_header(req->cb_ctx, n.c_str(), v.c_str()))
-            return 0;
+        if (req->on_header(req->cb_ctx, n.c_str(), v.c_str())) return 0;
     }
     for (size_t off = 0; off < a.body.size(); off += h->piece) {
         size_t n = std::min(h->piece, a.body.size() - off);
-        if (req->on_body(req->cb_ctx, a.body.data() + off, n))
-            break;
+        if (req->on_body(req->cb_ctx, a.body.data() + off, n)) break;
     }
     return 0;
 }
@@ -418,9 +410,8 @@ TEST(FetchHttp, SendsTheFixedRequest)
     EXPECT_EQ(h.size, 104u);
     EXPECT_EQ(h.method, "GET");
     EXPECT_EQ(h.url, "http://h/a/");
-    EXPECT_EQ(h.headers,
-              (std::vector<std::string>{"Accept: text/html,application/xhtml+xml,*/*;q=0.8",
-                                        "User-Agent: velkaron-aspnet/1.0.0"}));
+    EXPECT_EQ(h.headers, (std::vector<std::string>{"Accept: text/html,application/xhtml+xml,*/*;q=0.8",
+                                                   "User-Agent: velkaron-aspnet/1.0.0"}));
     EXPECT_FALSE(h.has_user);
     EXPECT_FALSE(h.has_password);
     EXPECT_EQ(h.timeout_ms, 120000u);
@@ -637,10 +628,10 @@ TEST(FetchHttp, CredentialsStayWithinTheOrigin)
     ext_setup s;
     s.conn.user = "user";
     s.conn.password = "secret";
-    s.host.answers["http://h/1"] = redirect(301, "https://H:443/2");    // upgrade: kept
-    s.host.answers["https://H:443/2"] = redirect(302, "https://h/3");   // same origin: kept
-    s.host.answers["https://h/3"] = redirect(302, "https://other/4");   // elsewhere: dropped
-    s.host.answers["https://other/4"] = redirect(302, "https://h/5");   // back: still dropped
+    s.host.answers["http://h/1"] = redirect(301, "https://H:443/2");  // upgrade: kept
+    s.host.answers["https://H:443/2"] = redirect(302, "https://h/3"); // same origin: kept
+    s.host.answers["https://h/3"] = redirect(302, "https://other/4"); // elsewhere: dropped
+    s.host.answers["https://other/4"] = redirect(302, "https://h/5"); // back: still dropped
     s.host.answers["https://h/5"] = page("five");
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/1", 0, 100, &f.r);
@@ -665,7 +656,7 @@ TEST(FetchHttp, CredentialsDropOnPortChangeAndUpgradeMovesTheOrigin)
     s.conn.password = "secret";
     // The upgrade to https ignores the port and makes https://h:8443 the
     // origin; port 443 of the same host is then another origin.
-    s.host.answers["http://h/1"] = redirect(302, "https://h:8443/2"); // upgrade ignores the port
+    s.host.answers["http://h/1"] = redirect(302, "https://h:8443/2");  // upgrade ignores the port
     s.host.answers["https://h:8443/2"] = redirect(302, "https://h/3"); // port 443 is another origin
     s.host.answers["https://h/3"] = page("three");
     fetched f;
@@ -717,7 +708,7 @@ TEST(FetchHttp, EmptyBodyIsAnEmptyText)
 TEST(FetchHttp, RangeProbeKeepsAtMost64Bytes)
 {
     ext_setup s;
-    s.host.answers["http://h/f"] = page(std::string(100, 'r') , 200);
+    s.host.answers["http://h/f"] = page(std::string(100, 'r'), 200);
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/f", 1, 1u << 20, &f.r);
     EXPECT_EQ(f.rc, 0);
@@ -743,8 +734,8 @@ TEST(FetchHttp, ContentRange)
         {"bytes 0-0 /5", -1, -1, -1},
         {"bytes 0/5", -1, -1, -1},
         {"bytes *-/5", -1, -1, -1},
-        {"bytes 9223372036854775799-9223372036854775799/9223372036854775799", 9223372036854775799,
-         9223372036854775799, 9223372036854775799},
+        {"bytes 9223372036854775799-9223372036854775799/9223372036854775799", 9223372036854775799, 9223372036854775799,
+         9223372036854775799},
         {"bytes 9223372036854775800-0/5", -1, -1, -1},
         {"bytes 0-9223372036854775807/5", -1, -1, -1},
         {"bytes 0-0/9223372036854775800", 0, 0, -1},
@@ -861,8 +852,7 @@ TEST(FetchHttp, TransportFailures)
     };
     for (const row &w : rows) {
         ext_setup s;
-        if (w.with_free)
-            s.http.free = http_counted_free;
+        if (w.with_free) s.http.free = http_counted_free;
         s.host.answers["http://h/a"] = redirect(302, "/b");
         answer a;
         a.rc = w.rc;

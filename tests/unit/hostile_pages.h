@@ -26,12 +26,9 @@ inline std::string fill(std::string head, const std::string &unit, size_t total,
     std::string p = std::move(head);
     p.reserve(total);
     size_t body_end = total > tail.size() ? total - tail.size() : 0;
-    while (p.size() + unit.size() <= body_end)
-        p += unit;
-    if (p.size() < body_end)
-        p.append(unit, 0, body_end - p.size());
-    if (p.size() + tail.size() <= total)
-        p += tail;
+    while (p.size() + unit.size() <= body_end) p += unit;
+    if (p.size() < body_end) p.append(unit, 0, body_end - p.size());
+    if (p.size() + tail.size() <= total) p += tail;
     return p;
 }
 
@@ -82,8 +79,7 @@ inline std::string duplicate_entries(size_t n)
     std::string p = nginx_head();
     const std::string line = entry_line("same.mp3");
     p.reserve(n * line.size() + 256);
-    for (size_t i = 0; i < n; ++i)
-        p += line;
+    for (size_t i = 0; i < n; ++i) p += line;
     return p + "</pre><hr></body>\r\n</html>\r\n";
 }
 
@@ -96,8 +92,7 @@ inline std::string wide_rows(size_t cells, size_t total, size_t *rows_out = null
                     "<tr><th><a href=\"?C=N;O=D\">Name</a></th><th><a href=\"?C=M;O=A\">Last modified</a></th>"
                     "<th><a href=\"?C=S;O=A\">Size</a></th></tr>\n";
     std::string filler;
-    for (size_t i = 3; i < cells; ++i)
-        filler += "<td>x</td>";
+    for (size_t i = 3; i < cells; ++i) filler += "<td>x</td>";
     const std::string tail = "</table><address>Apache/2.4.62 (Debian) Server at h Port 80</address></body></html>\n";
     size_t rows = 0;
     char name[32];
@@ -105,13 +100,11 @@ inline std::string wide_rows(size_t cells, size_t total, size_t *rows_out = null
         std::snprintf(name, sizeof name, "r%06zu.bin", rows);
         std::string row = std::string("<tr><td><a href=\"") + name + "\">" + name +
                           "</a></td><td>2024-01-01 10:00</td><td>123</td>" + filler + "</tr>\n";
-        if (p.size() + row.size() + tail.size() > total)
-            break;
+        if (p.size() + row.size() + tail.size() > total) break;
         p += row;
         ++rows;
     }
-    if (rows_out)
-        *rows_out = rows;
+    if (rows_out) *rows_out = rows;
     return p + tail;
 }
 
@@ -141,12 +134,10 @@ inline std::string dot_dot_chain(size_t depth, size_t links)
 {
     std::string href;
     href.reserve(depth * 3 + 1);
-    for (size_t i = 0; i < depth; ++i)
-        href += "../";
+    for (size_t i = 0; i < depth; ++i) href += "../";
     href += "x";
     std::string p = nginx_head();
-    for (size_t i = 0; i < links; ++i)
-        p += entry_line(href);
+    for (size_t i = 0; i < links; ++i) p += entry_line(href);
     return p + entry_line("real.txt") + "</pre><hr></body>\r\n</html>\r\n";
 }
 

@@ -17,8 +17,7 @@ const char k_settings[] = "{\"URL\":\"http://h/m\"}";
 class List : public net_test {
 protected:
     out o;
-    int list(const char *folder, const char *settings = k_settings, const velkaron_io *io = fake_io(),
-             int32_t len = -1)
+    int list(const char *folder, const char *settings = k_settings, const velkaron_io *io = fake_io(), int32_t len = -1)
     {
         o = out();
         return h_list(io, settings, folder, o.b, len < 0 ? o.len() : len);
@@ -49,8 +48,7 @@ TEST_F(List, InputFailures)
         {k_settings, "a\tb", true, -2, "folder_id is not a valid path (., .. or control characters)"},
         {k_settings, "a/\xC3", true, -2, "folder_id is not a valid path (., .. or control characters)"},
     };
-    for (auto &r : rows)
-        expect_fail(list(r.folder, r.settings, r.transport ? fake_io() : nullptr), r.code, r.message);
+    for (auto &r : rows) expect_fail(list(r.folder, r.settings, r.transport ? fake_io() : nullptr), r.code, r.message);
     velkaron_io no_get{};
     expect_fail(list("", k_settings, &no_get), -8, "no velkaron_io transport");
     // A folder whose URL exceeds 8192 bytes (root http://h/m/ is 11 bytes, the folder adds its "/").
@@ -98,14 +96,13 @@ TEST_F(List, NamesNeedingEncodingAndFolders)
     set("http://h/m/x/", 200, nullptr,
         nginx_page("/m/x/", {file("a%20b%26c.mp3"), file("%C3%A4%2B100%25"), dir("Sub%20Dir/")}));
     ASSERT_EQ(list("x"), 0) << o.str();
-    EXPECT_EQ(o.str(),
-              "{\"items\":["
-              "{\"name\":\"a b&c.mp3\",\"path\":\"/x/a b&c.mp3\",\"folder\":false,\"size\":1234,\"mtime_ms\":"
-              "1639267140000,\"url\":\"http://h/m/x/a%20b%26c.mp3\"},"
-              "{\"name\":\"\xC3\xA4+100%\",\"path\":\"/x/\xC3\xA4+100%\",\"folder\":false,\"size\":1234,"
-              "\"mtime_ms\":1639267140000,\"url\":\"http://h/m/x/%C3%A4%2B100%25\"},"
-              "{\"name\":\"Sub Dir\",\"path\":\"/x/Sub Dir\",\"folder\":true,\"size\":-1,\"mtime_ms\":"
-              "1639267140000,\"url\":\"http://h/m/x/Sub%20Dir/\"}]}");
+    EXPECT_EQ(o.str(), "{\"items\":["
+                       "{\"name\":\"a b&c.mp3\",\"path\":\"/x/a b&c.mp3\",\"folder\":false,\"size\":1234,\"mtime_ms\":"
+                       "1639267140000,\"url\":\"http://h/m/x/a%20b%26c.mp3\"},"
+                       "{\"name\":\"\xC3\xA4+100%\",\"path\":\"/x/\xC3\xA4+100%\",\"folder\":false,\"size\":1234,"
+                       "\"mtime_ms\":1639267140000,\"url\":\"http://h/m/x/%C3%A4%2B100%25\"},"
+                       "{\"name\":\"Sub Dir\",\"path\":\"/x/Sub Dir\",\"folder\":true,\"size\":-1,\"mtime_ms\":"
+                       "1639267140000,\"url\":\"http://h/m/x/Sub%20Dir/\"}]}");
 }
 
 TEST_F(List, FolderIdIsNormalised)
@@ -123,9 +120,17 @@ TEST_F(List, AnotherFolderCheck)
         const char *title; // "" : the page has no title
         bool accepted;
     } rows[] = {
-        {"/m/Music/Jazz/", true}, {"/Music/Jazz", true},  {"/share/Music/Jazz/", true}, {"/Music/Jazz///", true},
-        {"", true},               {"/Music/", false},     {"/music/jazz/", false},      {"/", false},
-        {"/Music/Jaz/", false},   {"/Music/JazzX/", false}, {"Jazz", false},
+        {"/m/Music/Jazz/", true},
+        {"/Music/Jazz", true},
+        {"/share/Music/Jazz/", true},
+        {"/Music/Jazz///", true},
+        {"", true},
+        {"/Music/", false},
+        {"/music/jazz/", false},
+        {"/", false},
+        {"/Music/Jaz/", false},
+        {"/Music/JazzX/", false},
+        {"Jazz", false},
     };
     for (auto &r : rows) {
         set("http://h/m/Music/Jazz/", 200, nullptr, nginx_page(r.title, {file("t.flac")}));
@@ -172,11 +177,13 @@ TEST_F(List, RedirectToAnotherBase)
         ASSERT_EQ(list("x"), 0) << r.location << " " << o.str();
         std::string p = r.url_prefix;
         EXPECT_NE(o.str().find("\"path\":\"/x/a b\",\"folder\":false,\"size\":1234,\"mtime_ms\":1639267140000,"
-                               "\"url\":\"" + p + "a%20b\""),
+                               "\"url\":\"" +
+                               p + "a%20b\""),
                   std::string::npos)
             << r.location << " " << o.str();
         EXPECT_NE(o.str().find("\"path\":\"/x/D\",\"folder\":true,\"size\":-1,\"mtime_ms\":1639267140000,"
-                               "\"url\":\"" + p + "D/\""),
+                               "\"url\":\"" +
+                               p + "D/\""),
                   std::string::npos)
             << r.location;
         EXPECT_NE(published().find("\"redirects\":1,"), std::string::npos);
@@ -203,8 +210,7 @@ TEST_F(List, BufferTooSmall)
         }
         EXPECT_EQ(o.b[len > 0 ? 1 : 0], '#');
         EXPECT_EQ(published(), full_pub);
-        EXPECT_EQ(last_error(),
-                  "output buffer too small: " + std::to_string(full_out.size() + 1) + " bytes needed");
+        EXPECT_EQ(last_error(), "output buffer too small: " + std::to_string(full_out.size() + 1) + " bytes needed");
     }
     EXPECT_EQ(h_list(fake_io(), k_settings, "", nullptr, 0), KLASPNET_E_BUFFER);
     EXPECT_EQ(published(), full_pub);

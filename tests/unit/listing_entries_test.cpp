@@ -8,7 +8,8 @@
 
 namespace {
 
-char *heap(const std::string &s) {
+char *heap(const std::string &s)
+{
     char *p = static_cast<char *>(malloc(s.size() + 1));
     memcpy(p, s.data(), s.size());
     p[s.size()] = '\0';
@@ -20,21 +21,25 @@ struct table {
     kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
     kldlp_result res{};
     kldlp_ctx c{};
-    table() {
+    table()
+    {
         c.lim = &lim;
         c.page_url = "http://h/music/";
         c.res = &res;
     }
-    ~table() {
+    ~table()
+    {
         ctx_release(&c);
         kldlp_free(&res);
     }
-    int add(const std::string &name, int folder = 0, int64_t size = -1, const char *date = nullptr) {
+    int add(const std::string &name, int folder = 0, int64_t size = -1, const char *date = nullptr)
+    {
         return add_entry(&c, heap(name), folder, size, date ? heap(date) : nullptr);
     }
 };
 
-TEST(ListingUtf8, WellFormedness) {
+TEST(ListingUtf8, WellFormedness)
+{
     struct row {
         std::string bytes;
         int ok;
@@ -69,16 +74,31 @@ TEST(ListingUtf8, WellFormedness) {
     }
 }
 
-TEST(ListingNames, NameRules) {
+TEST(ListingNames, NameRules)
+{
     struct row {
         std::string name;
         int ok;
     } rows[] = {
-        {"", 0},           {".", 0},       {"..", 0},          {"...", 1},         {".hidden", 1},
-        {"a b", 1},        {"a\\b", 1},    {"a\x1f", 0},       {"a\x7f", 0},       {"a/b", 0},
-        {"\t", 0},         {std::string("a\0b", 3), 0},        {"\xC3\xA9t\xC3\xA9", 1},
-        {"\xC0\x80", 0},   {"\xED\xA0\x80", 0},                {"\xF4\x90\x80\x80", 0},
-        {"x\xFF", 0},      {"..x", 1},     {"x..", 1},
+        {"", 0},
+        {".", 0},
+        {"..", 0},
+        {"...", 1},
+        {".hidden", 1},
+        {"a b", 1},
+        {"a\\b", 1},
+        {"a\x1f", 0},
+        {"a\x7f", 0},
+        {"a/b", 0},
+        {"\t", 0},
+        {std::string("a\0b", 3), 0},
+        {"\xC3\xA9t\xC3\xA9", 1},
+        {"\xC0\x80", 0},
+        {"\xED\xA0\x80", 0},
+        {"\xF4\x90\x80\x80", 0},
+        {"x\xFF", 0},
+        {"..x", 1},
+        {"x..", 1},
     };
     for (const row &r : rows) {
         char *p = static_cast<char *>(malloc(r.name.size() ? r.name.size() : 1));
@@ -88,7 +108,8 @@ TEST(ListingNames, NameRules) {
     }
 }
 
-TEST(ListingEntries, FirstOfSameNameWinsWhateverItsKind) {
+TEST(ListingEntries, FirstOfSameNameWinsWhateverItsKind)
+{
     table t;
     ASSERT_EQ(t.add("Music", 1, 500), 0);
     ASSERT_EQ(t.add("Music", 0, 10), 0);
@@ -106,13 +127,15 @@ TEST(ListingEntries, FirstOfSameNameWinsWhateverItsKind) {
     EXPECT_STREQ(t.res.items[2].name, "Song.mp3");
 }
 
-TEST(ListingEntries, FolderFlagIsNormalised) {
+TEST(ListingEntries, FolderFlagIsNormalised)
+{
     table t;
     ASSERT_EQ(t.add("d", 42), 0);
     EXPECT_EQ(t.res.items[0].folder, 1);
 }
 
-TEST(ListingEntries, RefusedNamesCountAsRejectedAndFreeTheirDates) {
+TEST(ListingEntries, RefusedNamesCountAsRejectedAndFreeTheirDates)
+{
     table t;
     EXPECT_EQ(add_entry(&t.c, nullptr, 0, 1, heap("2024-01-01")), 0);
     EXPECT_EQ(t.add("..", 1, -1, "2024-01-01"), 0);
@@ -122,7 +145,8 @@ TEST(ListingEntries, RefusedNamesCountAsRejectedAndFreeTheirDates) {
     EXPECT_EQ(t.res.rejected, 4u);
 }
 
-TEST(ListingEntries, NameLengthLimitIsInclusive) {
+TEST(ListingEntries, NameLengthLimitIsInclusive)
+{
     table t;
     t.lim.max_name = 8;
     EXPECT_EQ(t.add("12345678"), 0);
@@ -131,7 +155,8 @@ TEST(ListingEntries, NameLengthLimitIsInclusive) {
     EXPECT_EQ(t.res.rejected, 1u);
 }
 
-TEST(ListingEntries, EntryLimitFailsOnOneDistinctEntryTooMany) {
+TEST(ListingEntries, EntryLimitFailsOnOneDistinctEntryTooMany)
+{
     table t;
     t.lim.max_entries = 3;
     EXPECT_EQ(t.add("a"), 0);
@@ -145,7 +170,8 @@ TEST(ListingEntries, EntryLimitFailsOnOneDistinctEntryTooMany) {
     EXPECT_STREQ(t.c.dates[2], "2024-01-01");
 }
 
-TEST(ListingEntries, LargeTableKeepsOrderIndexAndDates) {
+TEST(ListingEntries, LargeTableKeepsOrderIndexAndDates)
+{
     table t;
     const int n = 20000;
     for (int i = 0; i < n; ++i) {
@@ -170,7 +196,8 @@ TEST(ListingEntries, LargeTableKeepsOrderIndexAndDates) {
     }
 }
 
-TEST(ListingEntries, IndexStartsAt256Slots) {
+TEST(ListingEntries, IndexStartsAt256Slots)
+{
     table t;
     ASSERT_EQ(t.add("x"), 0);
     EXPECT_EQ(t.c.slots, 256u);
@@ -181,7 +208,8 @@ TEST(ListingEntries, IndexStartsAt256Slots) {
     EXPECT_EQ(t.c.slots, 512u);
 }
 
-TEST(ListingResult, FreeZeroesAndIsIdempotent) {
+TEST(ListingResult, FreeZeroesAndIsIdempotent)
+{
     kldlp_result z{};
     kldlp_free(&z);
     kldlp_free(nullptr);
@@ -199,7 +227,8 @@ TEST(ListingResult, FreeZeroesAndIsIdempotent) {
     kldlp_free(&t.res);
 }
 
-TEST(ListingResult, DialectAndVariantNames) {
+TEST(ListingResult, DialectAndVariantNames)
+{
     EXPECT_STREQ(kldlp_dialect_name(0), "unknown");
     EXPECT_STREQ(kldlp_dialect_name(1), "aspnet");
     EXPECT_STREQ(kldlp_dialect_name(2), "nginx");

@@ -75,16 +75,17 @@ std::string by_add_href(const char *page, const std::string &href)
 
 TEST(ListingFastPath, PlainLinksResolveLikeEveryOtherLink)
 {
-    const char *pages[] = {"http://h/m/",        "http://h/m/index.html", "http://h",          "http://h/",
-                           "HTTP://H:80/a%20b/", "http://h/a/./b/",       "http://h/a/../b/",  "http://h/./",
-                           "http://h/..",        "https://u:p@h/m/?q#f",  "http://h?x",        "http://h#f/a/",
+    const char *pages[] = {"http://h/m/",        "http://h/m/index.html", "http://h",         "http://h/",
+                           "HTTP://H:80/a%20b/", "http://h/a/./b/",       "http://h/a/../b/", "http://h/./",
+                           "http://h/..",        "https://u:p@h/m/?q#f",  "http://h?x",       "http://h#f/a/",
                            "http://h/m//",       "http://h/.x/..y/"};
     const std::vector<std::string> hrefs = {
-        "a",       "a/",      "a b",    "a%20b",  "a%2Fb",   "%2E%2E/", "%2e",     ".",       "..",      "./",
-        "../",     "...",     ".hidden", "a:b",    "./a:b",   "a?x",     "a#x",     "?C=N;O=D", "#top",    "",
-        "/",       "//",      "a//",    "a/b",    "/m/a",    "//h/m/a", "x/../a",  "&amp;x",  "&#0;x",   "a&#x2F;b",
-        "%00",     "%09x",    "a%",     "a%2",    "%C3%A9",  "%C0%80",  "\xC3\xA9", "\xFF",   "a\\b",    std::string("a\0b", 3),
-        "index.html", "A",    "m",      "a%2F",   "%2F",     "a%252F"};
+        "a",          "a/",       "a b",    "a%20b",  "a%2Fb",    "%2E%2E/",  "%2e",   ".",
+        "..",         "./",       "../",    "...",    ".hidden",  "a:b",      "./a:b", "a?x",
+        "a#x",        "?C=N;O=D", "#top",   "",       "/",        "//",       "a//",   "a/b",
+        "/m/a",       "//h/m/a",  "x/../a", "&amp;x", "&#0;x",    "a&#x2F;b", "%00",   "%09x",
+        "a%",         "a%2",      "%C3%A9", "%C0%80", "\xC3\xA9", "\xFF",     "a\\b",  std::string("a\0b", 3),
+        "index.html", "A",        "m",      "a%2F",   "%2F",      "a%252F"};
     for (const char *page : pages) {
         for (const std::string &href : hrefs) {
             EXPECT_EQ(by_add_href(page, href), by_resolver(page, href)) << "page " << page << " href [" << href << "]";
@@ -128,15 +129,16 @@ TEST(ListingFastPath, NameRulesAtEveryPositionOfAWord)
     struct bad {
         std::string bytes;
         int ok;
-    } inserts[] = {{"\x1F", 0}, {"\x7F", 0}, {"/", 0},         {std::string("\0", 1), 0}, {"\x80", 0},
-                   {"\xC3\xA9", 1}, {"\xC0\x80", 0}, {"\xED\xA0\x80", 0}, {" ", 1},                  {"~", 1}};
+    } inserts[] = {{"\x1F", 0}, {"\x7F", 0},     {"/", 0},        {std::string("\0", 1), 0},
+                   {"\x80", 0}, {"\xC3\xA9", 1}, {"\xC0\x80", 0}, {"\xED\xA0\x80", 0},
+                   {" ", 1},    {"~", 1}};
     for (const bad &b : inserts) {
         for (size_t len = 1; len <= 26; ++len) {
             for (size_t at = 0; at < len; ++at) {
                 std::string name(len, 'n');
                 name.replace(at, 1, b.bytes);
-                EXPECT_EQ(name_ok(name.data(), name.size()), b.ok) << "insert " << int(static_cast<unsigned char>(b.bytes[0]))
-                                                                  << " at " << at << " of " << len;
+                EXPECT_EQ(name_ok(name.data(), name.size()), b.ok)
+                    << "insert " << int(static_cast<unsigned char>(b.bytes[0])) << " at " << at << " of " << len;
             }
         }
     }
@@ -158,13 +160,44 @@ std::string slurp(const std::string &path)
 // next_tok yields, token for token, cursor for cursor.
 TEST(ListingFastPath, InlineStepsMatchTheTokenizer)
 {
-    std::vector<std::string> pages = {
-        "<", "<a", "<a ", "</", "</a", "</a>", "<s", "<sx>", "<s>x</s>", "<script>x</a></script>y", "<SCRIPT >a<b</script >c",
-        "<style>p{}</style>t", "<Style", "<span>x</span>", "<sample a='>'>", "<scripts>x</script>y", "<!-- a --><p>",
-        "<!---->", "<!-", "<!x>y", "<?xml?>z", "a<b", "a < b", "<1>", "< a>", "<a href='x>y'>", "<a href=\"x", "<a b='c",
-        "<a\tb=c/>", "<td>a</td>", "<TR CLASS=\"file\">", std::string("<a\0b>c\0", 8), "<a:b-c d>", "<-a>", "</ a>", "<//a>"};
-    for (const char *f : {"nginx_basic.html", "apache_table.html", "apache_pre.html", "aspnet.html", "hostile_script.html",
-                          "hostile_comment.html", "names.html"})
+    std::vector<std::string> pages = {"<",
+                                      "<a",
+                                      "<a ",
+                                      "</",
+                                      "</a",
+                                      "</a>",
+                                      "<s",
+                                      "<sx>",
+                                      "<s>x</s>",
+                                      "<script>x</a></script>y",
+                                      "<SCRIPT >a<b</script >c",
+                                      "<style>p{}</style>t",
+                                      "<Style",
+                                      "<span>x</span>",
+                                      "<sample a='>'>",
+                                      "<scripts>x</script>y",
+                                      "<!-- a --><p>",
+                                      "<!---->",
+                                      "<!-",
+                                      "<!x>y",
+                                      "<?xml?>z",
+                                      "a<b",
+                                      "a < b",
+                                      "<1>",
+                                      "< a>",
+                                      "<a href='x>y'>",
+                                      "<a href=\"x",
+                                      "<a b='c",
+                                      "<a\tb=c/>",
+                                      "<td>a</td>",
+                                      "<TR CLASS=\"file\">",
+                                      std::string("<a\0b>c\0", 8),
+                                      "<a:b-c d>",
+                                      "<-a>",
+                                      "</ a>",
+                                      "<//a>"};
+    for (const char *f : {"nginx_basic.html", "apache_table.html", "apache_pre.html", "aspnet.html",
+                          "hostile_script.html", "hostile_comment.html", "names.html"})
         pages.push_back(slurp(std::string(KLASPNET_TEST_DATA) + "/" + f));
     for (const std::string &page : pages) {
         ASSERT_FALSE(page.empty());
@@ -190,8 +223,12 @@ TEST(ListingFastPath, TagEndsWhereverItFallsInAWord)
         const std::string fill(pad, 'x');
         struct row {
             std::string attrs; // text between the name and ">"
-        } rows[] = {{""}, {" " + fill}, {" a=\"" + fill + ">\""}, {" a='" + fill + "\">'" + fill},
-                    {" a=\"\"" + fill}, {" " + fill + "b='>'c=\">\""}};
+        } rows[] = {{""},
+                    {" " + fill},
+                    {" a=\"" + fill + ">\""},
+                    {" a='" + fill + "\">'" + fill},
+                    {" a=\"\"" + fill},
+                    {" " + fill + "b='>'c=\">\""}};
         for (const row &r : rows) {
             const std::string page = "<td" + r.attrs + ">t";
             html_scan s{page.data(), page.data() + page.size()};
@@ -280,7 +317,8 @@ TEST(ListingFastPath, BlankDateCellsGiveNoDateOrder)
         {"aspnet blank modified cells",
          "<section id=\"main\"><table id=\"index\">"
          "<tr class=\"file\"><td class=\"name\"><a href=\"./a\">a</a></td><td class=\"modified\"> </td></tr>"
-         "<tr class=\"directory\"><td class=\"name\"><a href=\"./d/\">d/</a></td><td class=\"modified\">&nbsp;</td></tr>"
+         "<tr class=\"directory\"><td class=\"name\"><a href=\"./d/\">d/</a></td><td "
+         "class=\"modified\">&nbsp;</td></tr>"
          "</table></section>",
          KLDLP_ORDER_NONE},
         {"one real date among blanks",

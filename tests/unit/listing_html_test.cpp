@@ -14,14 +14,16 @@ namespace {
 struct exact {
     char *p;
     size_t n;
-    explicit exact(const std::string &s) : p(static_cast<char *>(malloc(s.size() ? s.size() : 1))), n(s.size()) {
+    explicit exact(const std::string &s) : p(static_cast<char *>(malloc(s.size() ? s.size() : 1))), n(s.size())
+    {
         memcpy(p, s.data(), s.size());
     }
     ~exact() { free(p); }
 };
 
 // Tokens as "T:text", "O:name|attrs", "C:name|attrs".
-std::vector<std::string> tokens(const std::string &page) {
+std::vector<std::string> tokens(const std::string &page)
+{
     exact e(page);
     html_scan s{e.p, e.p + e.n};
     std::vector<std::string> out;
@@ -30,8 +32,10 @@ std::vector<std::string> tokens(const std::string &page) {
         next_tok(&s, &t);
         if (t.kind == TOK_EOF) break;
         std::string tx(t.text, t.len);
-        if (t.kind == TOK_TEXT) out.push_back("T:" + tx);
-        else out.push_back(std::string(t.kind == TOK_OPEN ? "O:" : "C:") + tx + "|" + std::string(t.attrs, t.attrs_len));
+        if (t.kind == TOK_TEXT)
+            out.push_back("T:" + tx);
+        else
+            out.push_back(std::string(t.kind == TOK_OPEN ? "O:" : "C:") + tx + "|" + std::string(t.attrs, t.attrs_len));
     }
     EXPECT_EQ(s.pos, e.p + e.n);
     return out;
@@ -39,7 +43,8 @@ std::vector<std::string> tokens(const std::string &page) {
 
 using toks = std::vector<std::string>;
 
-TEST(ListingTokenizer, Cases) {
+TEST(ListingTokenizer, Cases)
+{
     struct row {
         std::string page;
         toks want;
@@ -85,7 +90,8 @@ TEST(ListingTokenizer, Cases) {
     for (const row &r : rows) EXPECT_EQ(tokens(r.page), r.want) << "page " << testing::PrintToString(r.page);
 }
 
-TEST(ListingAttrs, GetAttr) {
+TEST(ListingAttrs, GetAttr)
+{
     struct row {
         std::string attrs;
         const char *name;
@@ -123,15 +129,19 @@ TEST(ListingAttrs, GetAttr) {
     }
 }
 
-TEST(ListingAttrs, HasClass) {
+TEST(ListingAttrs, HasClass)
+{
     struct row {
         std::string attrs;
         const char *cls;
         int want;
     } rows[] = {
-        {" class='row  Directory'", "directory", 1}, {" class='row  Directory'", "dir", 0},
-        {" class='row  Directory'", "row", 1},       {" class=file", "file", 1},
-        {" id=file", "file", 0},                    {" class='files'", "file", 0},
+        {" class='row  Directory'", "directory", 1},
+        {" class='row  Directory'", "dir", 0},
+        {" class='row  Directory'", "row", 1},
+        {" class=file", "file", 1},
+        {" id=file", "file", 0},
+        {" class='files'", "file", 0},
         {" class=''", "file", 0},
     };
     for (const row &r : rows) {
@@ -140,7 +150,8 @@ TEST(ListingAttrs, HasClass) {
     }
 }
 
-TEST(ListingText, CaseFolding) {
+TEST(ListingText, CaseFolding)
+{
     EXPECT_EQ(ci_eqn("TiTle", 5, "title"), 1);
     EXPECT_EQ(ci_eqn("title", 4, "title"), 0);
     EXPECT_EQ(ci_eqn("\xC9", 1, "\xE9"), 0); // only ASCII letters fold
@@ -150,16 +161,24 @@ TEST(ListingText, CaseFolding) {
     EXPECT_EQ(ci_prefix("", 0, ""), 1);
 }
 
-TEST(ListingText, TrimWideSpaces) {
+TEST(ListingText, TrimWideSpaces)
+{
     struct row {
         std::string in, out;
     } rows[] = {
         {"", ""},
         {"  \t\r\n\f", ""},
         {" \xC2\xA0 \xC2\xA0", ""},
-        {"\xE2\x80\xAF" "42\xE2\x80\x89", "42"},
-        {"\xC2\xA0" "a b\xC2\xA0", "a b"},
-        {"\x0B" "x\x0B", "\x0B" "x\x0B"},
+        {"\xE2\x80\xAF"
+         "42\xE2\x80\x89",
+         "42"},
+        {"\xC2\xA0"
+         "a b\xC2\xA0",
+         "a b"},
+        {"\x0B"
+         "x\x0B",
+         "\x0B"
+         "x\x0B"},
         {"x\xC2", "x\xC2"},
         {"\xA0x", "\xA0x"},
         {"\xE2\x80", "\xE2\x80"},
@@ -175,7 +194,8 @@ TEST(ListingText, TrimWideSpaces) {
     }
 }
 
-TEST(ListingText, BuilderGrowth) {
+TEST(ListingText, BuilderGrowth)
+{
     sbuf b{};
     ASSERT_EQ(sb_add(&b, "", 0), 0);
     ASSERT_NE(b.data, nullptr);
@@ -197,7 +217,8 @@ TEST(ListingText, BuilderGrowth) {
     sb_free(&b);
 }
 
-TEST(ListingDecode, CharacterReferences) {
+TEST(ListingDecode, CharacterReferences)
+{
     struct row {
         std::string in, out;
         int bad;
@@ -248,18 +269,13 @@ TEST(ListingDecode, CharacterReferences) {
     free(d);
 }
 
-TEST(ListingDecode, PercentEscapes) {
+TEST(ListingDecode, PercentEscapes)
+{
     struct row {
         std::string in, out;
     } rows[] = {
-        {"a%20b+c%zz%4", "a b+c%zz%4"},
-        {"%2F%2f", "//"},
-        {"%", "%"},
-        {"%G1", "%G1"},
-        {"%C3%A9", "\xC3\xA9"},
-        {"x%00y", std::string("x\0y", 3)},
-        {"%%41", "%A"},
-        {"", ""},
+        {"a%20b+c%zz%4", "a b+c%zz%4"},    {"%2F%2f", "//"}, {"%", "%"}, {"%G1", "%G1"}, {"%C3%A9", "\xC3\xA9"},
+        {"x%00y", std::string("x\0y", 3)}, {"%%41", "%A"},   {"", ""},
     };
     for (const row &r : rows) {
         exact e(r.in);

@@ -62,15 +62,17 @@ TEST(ListingDetect, DecisionOrder)
         int32_t dialect, variant;
         uint64_t count;
     } rows[] = {
-        {"aspnet without rows", "<section id=\"main\"><table id=\"index\"><thead><tr><th>Name</th></tr></thead></table></section>",
-         0, KLDLP_DIALECT_ASPNET, KLDLP_VARIANT_TABLE, 0},
+        {"aspnet without rows",
+         "<section id=\"main\"><table id=\"index\"><thead><tr><th>Name</th></tr></thead></table></section>", 0,
+         KLDLP_DIALECT_ASPNET, KLDLP_VARIANT_TABLE, 0},
         {"row class alone", "<table><tr class=\"file\"><td class=\"name\"><a href=\"./a\">a</a></td></tr></table>", 0,
          KLDLP_DIALECT_ASPNET, KLDLP_VARIANT_TABLE, 1},
         {"ids fold case", "<section id=\"MAIN\"><table id=\"Index\"></table></section>", 0, KLDLP_DIALECT_ASPNET,
          KLDLP_VARIANT_TABLE, 0},
-        {"table index alone", "<table id=\"index\"><tr><td><a href=\"a\">a</a></td></tr></table>", KLDLP_E_NOT_LISTING, 0, 0,
+        {"table index alone", "<table id=\"index\"><tr><td><a href=\"a\">a</a></td></tr></table>", KLDLP_E_NOT_LISTING,
+         0, 0, 0},
+        {"section main alone", "<section id=\"main\"><p><a href=\"a\">a</a></p></section>", KLDLP_E_NOT_LISTING, 0, 0,
          0},
-        {"section main alone", "<section id=\"main\"><p><a href=\"a\">a</a></p></section>", KLDLP_E_NOT_LISTING, 0, 0, 0},
         {"row class beats sort link",
          "<a href=\"?C=N;O=D\">n</a><table><tr class=\"directory\"><td class=\"name\"><a>d/</a></td></tr></table>", 0,
          KLDLP_DIALECT_ASPNET, KLDLP_VARIANT_TABLE, 1},
@@ -79,14 +81,15 @@ TEST(ListingDetect, DecisionOrder)
          KLDLP_DIALECT_APACHE, KLDLP_VARIANT_TABLE, 1},
         {"sort link in a pre, no table first", "<pre><a href=\"?C=N;O=D\">Name</a><hr><a href=\"a\">a</a>\n</pre>", 0,
          KLDLP_DIALECT_APACHE, KLDLP_VARIANT_PRE, 1},
-        {"sort link is case-sensitive", "<h1>Index of /m/</h1><pre><a href=\"?c=N;O=D\">n</a>\n<a href=\"a\">a</a>\n</pre>",
-         0, KLDLP_DIALECT_NGINX, KLDLP_VARIANT_PRE, 1},
+        {"sort link is case-sensitive",
+         "<h1>Index of /m/</h1><pre><a href=\"?c=N;O=D\">n</a>\n<a href=\"a\">a</a>\n</pre>", 0, KLDLP_DIALECT_NGINX,
+         KLDLP_VARIANT_PRE, 1},
         {"icon with a pre", "<pre><img alt=\"[DIR]\"> <a href=\"d/\">d/</a> 2024-01-01 12:00  - \n</pre>", 0,
          KLDLP_DIALECT_APACHE, KLDLP_VARIANT_PRE, 1},
         {"icon alt folds case", "<pre><img alt=\"[parentdir]\"> <a href=\"d/\">d/</a>\n</pre>", 0, KLDLP_DIALECT_APACHE,
          KLDLP_VARIANT_PRE, 1},
-        {"icon text needs its trailing space", "<pre><img alt=\"Icon\"> <a href=\"d/\">d/</a>\n</pre>", KLDLP_E_NOT_LISTING,
-         0, 0, 0},
+        {"icon text needs its trailing space", "<pre><img alt=\"Icon\"> <a href=\"d/\">d/</a>\n</pre>",
+         KLDLP_E_NOT_LISTING, 0, 0, 0},
         {"icon without listing markup", "<img alt=\"[ICO]\"><p><a href=\"a\">a</a></p>", KLDLP_E_NOT_LISTING, 0, 0, 0},
         {"address with links in paragraphs",
          "<p><a href=\"a\">a</a></p><address>Apache/2.4.62 (Debian) Server at h Port 80</address>", KLDLP_E_NOT_LISTING,
@@ -94,23 +97,27 @@ TEST(ListingDetect, DecisionOrder)
         {"address with links in cells",
          "<table><tr><td><a href=\"a\">a</a></td></tr></table><address>apache/2.4</address>", 0, KLDLP_DIALECT_APACHE,
          KLDLP_VARIANT_TABLE, 1},
-        {"address text split from its signature", "<table><tr><td><a href=\"a\">a</a></td></tr></table><address><b>Apache</b>"
-         "</address>", 0, KLDLP_DIALECT_APACHE, KLDLP_VARIANT_TABLE, 1},
+        {"address text split from its signature",
+         "<table><tr><td><a href=\"a\">a</a></td></tr></table><address><b>Apache</b>"
+         "</address>",
+         0, KLDLP_DIALECT_APACHE, KLDLP_VARIANT_TABLE, 1},
         {"address shorter than Apache", "<table><tr><td><a href=\"a\">a</a></td></tr></table><address>Apach</address>",
          KLDLP_E_NOT_LISTING, 0, 0, 0},
-        {"heading with a parent item", "<h1>Index of /m</h1><ul><li><a href=\"/\"> Parent Directory</a></li><li><a href=\"a\"> a</a></li></ul>",
-         0, KLDLP_DIALECT_APACHE, KLDLP_VARIANT_LIST, 1},
+        {"heading with a parent item",
+         "<h1>Index of /m</h1><ul><li><a href=\"/\"> Parent Directory</a></li><li><a href=\"a\"> a</a></li></ul>", 0,
+         KLDLP_DIALECT_APACHE, KLDLP_VARIANT_LIST, 1},
         {"heading with a pre", "<h1>Index of /m/</h1><hr><pre><a href=\"../\">../</a>\n<a href=\"a\">a</a>\n</pre>", 0,
          KLDLP_DIALECT_NGINX, KLDLP_VARIANT_PRE, 1},
-        {"heading trimmed and folded", "<h1> \r\n iNDEX OF /m/</h1><pre><a href=\"a\">a</a>\n</pre>", 0, KLDLP_DIALECT_NGINX,
-         KLDLP_VARIANT_PRE, 1},
+        {"heading trimmed and folded", "<h1> \r\n iNDEX OF /m/</h1><pre><a href=\"a\">a</a>\n</pre>", 0,
+         KLDLP_DIALECT_NGINX, KLDLP_VARIANT_PRE, 1},
         {"heading alone", "<h1>Index of /m/</h1><p><a href=\"a\">a</a></p>", KLDLP_E_NOT_LISTING, 0, 0, 0},
         {"pre alone", "<pre><a href=\"a\">a</a>\n</pre>", KLDLP_E_NOT_LISTING, 0, 0, 0},
         {"parent link outside a list item", "<h1>Index of /m</h1><p><a href=\"/\">Parent Directory</a></p>",
          KLDLP_E_NOT_LISTING, 0, 0, 0},
-        {"markers inside a script", "<script><h1>Index of /m/</h1><pre></script><a href=\"a\">a</a>", KLDLP_E_NOT_LISTING,
-         0, 0, 0},
-        {"markers inside a comment", "<!-- <tr class=\"file\"> --><p><a href=\"a\">a</a></p>", KLDLP_E_NOT_LISTING, 0, 0, 0},
+        {"markers inside a script", "<script><h1>Index of /m/</h1><pre></script><a href=\"a\">a</a>",
+         KLDLP_E_NOT_LISTING, 0, 0, 0},
+        {"markers inside a comment", "<!-- <tr class=\"file\"> --><p><a href=\"a\">a</a></p>", KLDLP_E_NOT_LISTING, 0,
+         0, 0},
     };
     for (const row &r : rows) {
         parsed p(r.page);
@@ -141,8 +148,8 @@ TEST(ListingDetect, ApacheFallBackChain)
          KLDLP_DIALECT_APACHE, KLDLP_VARIANT_LIST, "a"},
         {"pre wins over list", "<img alt=\"[ICO]\"><pre></pre><ul><li><a href=\"a\"> a</a></li></ul>", 0,
          KLDLP_DIALECT_APACHE, KLDLP_VARIANT_PRE, ""},
-        {"nothing usable drops the dialect", "<a href=\"?C=N;O=D\">n</a><p><a href=\"a\">a</a></p>", KLDLP_E_NOT_LISTING, 0,
-         0, ""},
+        {"nothing usable drops the dialect", "<a href=\"?C=N;O=D\">n</a><p><a href=\"a\">a</a></p>",
+         KLDLP_E_NOT_LISTING, 0, 0, ""},
         {"a header naming the column is a table even without rows",
          "<table><tr><th>Name</th><th>Size</th></tr></table><pre><a href=\"b\">b</a>\n</pre><address>Apache</address>",
          0, KLDLP_DIALECT_APACHE, KLDLP_VARIANT_PRE, "b"},
@@ -219,8 +226,10 @@ TEST(ListingDetect, PageUrlMustBeAbsoluteHttp)
         const char *url;
         int rc;
     } rows[] = {
-        {"http://h/m/", 0},       {"HTTPS://h", 0},      {"https://h:8443/m/", 0},   {"ftp://h/m/", KLDLP_E_ARG},
-        {"/m/", KLDLP_E_ARG},     {"http:///m/", KLDLP_E_ARG}, {"http:/m/", KLDLP_E_ARG}, {"httpx://h/", KLDLP_E_ARG},
+        {"http://h/m/", 0},        {"HTTPS://h", 0},
+        {"https://h:8443/m/", 0},  {"ftp://h/m/", KLDLP_E_ARG},
+        {"/m/", KLDLP_E_ARG},      {"http:///m/", KLDLP_E_ARG},
+        {"http:/m/", KLDLP_E_ARG}, {"httpx://h/", KLDLP_E_ARG},
         {"", KLDLP_E_ARG},
     };
     for (const row &r : rows) {
@@ -271,18 +280,22 @@ TEST(ListingFailure, KeepsOnlyTheDialect)
         std::string page;
         int32_t dialect;
     } rows[] = {
-        {"nginx", "<title>Index of /m/</title>" + k_nginx_head + nginx_line("a") + nginx_line("b") + nginx_line("c") +
-                      nginx_line("d") + "</pre>",
+        {"nginx",
+         "<title>Index of /m/</title>" + k_nginx_head + nginx_line("a") + nginx_line("b") + nginx_line("c") +
+             nginx_line("d") + "</pre>",
          KLDLP_DIALECT_NGINX},
-        {"aspnet", "<tr class=\"file\"><td class=\"name\"><a>a</a></td></tr><tr class=\"file\"><td class=\"name\"><a>b</a>"
-                   "</td></tr><tr class=\"file\"><td class=\"name\"><a>c</a></td></tr><tr class=\"file\"><td class=\"name\">"
-                   "<a>d</a></td></tr>",
+        {"aspnet",
+         "<tr class=\"file\"><td class=\"name\"><a>a</a></td></tr><tr class=\"file\"><td class=\"name\"><a>b</a>"
+         "</td></tr><tr class=\"file\"><td class=\"name\"><a>c</a></td></tr><tr class=\"file\"><td class=\"name\">"
+         "<a>d</a></td></tr>",
          KLDLP_DIALECT_ASPNET},
-        {"apache table", "<table><tr><td><a href=\"a\">a</a></td></tr><tr><td><a href=\"b\">b</a></td></tr><tr><td><a "
-                         "href=\"c\">c</a></td></tr><tr><td><a href=\"d\">d</a></td></tr></table><address>Apache</address>",
+        {"apache table",
+         "<table><tr><td><a href=\"a\">a</a></td></tr><tr><td><a href=\"b\">b</a></td></tr><tr><td><a "
+         "href=\"c\">c</a></td></tr><tr><td><a href=\"d\">d</a></td></tr></table><address>Apache</address>",
          KLDLP_DIALECT_APACHE},
-        {"apache list", "<h1>Index of /m</h1><ul><li><a href=\"/\">Parent Directory</a></li><li><a href=\"a\">a</a></li>"
-                        "<li><a href=\"b\">b</a></li><li><a href=\"c\">c</a></li><li><a href=\"d\">d</a></li></ul>",
+        {"apache list",
+         "<h1>Index of /m</h1><ul><li><a href=\"/\">Parent Directory</a></li><li><a href=\"a\">a</a></li>"
+         "<li><a href=\"b\">b</a></li><li><a href=\"c\">c</a></li><li><a href=\"d\">d</a></li></ul>",
          KLDLP_DIALECT_APACHE},
     };
     for (const row &r : rows) {
@@ -298,8 +311,8 @@ TEST(ListingFailure, KeepsOnlyTheDialect)
 TEST(ListingFailure, RepeatedNameIsNoExtraEntry)
 {
     kldlp_opts three{0, 3, 0, 0, 0};
-    parsed p(k_nginx_head + nginx_line("a") + nginx_line("b") + nginx_line("a") + nginx_line("c") + "</pre>", "http://h/m/",
-             &three);
+    parsed p(k_nginx_head + nginx_line("a") + nginx_line("b") + nginx_line("a") + nginx_line("c") + "</pre>",
+             "http://h/m/", &three);
     ASSERT_EQ(p.rc, 0);
     EXPECT_EQ(p.names(), "a|b|c");
     EXPECT_EQ(p.r.rejected, 1u);
@@ -361,7 +374,8 @@ struct pre_run {
 
 TEST(ListingPre, NginxModeTreatsSortLinksAsLinks)
 {
-    pre_run p("<pre><a href=\"?C=N;O=D\">n</a> 01-Jan-2024 12:00 5\n<a href=\"a\">a</a> 01-Jan-2024 12:00 7\n</pre>", 1);
+    pre_run p("<pre><a href=\"?C=N;O=D\">n</a> 01-Jan-2024 12:00 5\n<a href=\"a\">a</a> 01-Jan-2024 12:00 7\n</pre>",
+              1);
     ASSERT_EQ(p.rc, 0);
     EXPECT_EQ(p.pre_seen, 1);
     EXPECT_EQ(p.res.skipped, 1u);
@@ -394,7 +408,8 @@ TEST(ListingPre, LineEndsAndColumns)
          "<a href=\"?C=S;O=A\">S</a><a href=\"?C=M;O=A\">M</a>\n<a href=\"a\">a</a>  345  2024-01-01 12:00\n", 0,
          "2024-01-01 12:00", 345},
         {"apache description first ends the walk",
-         "<a href=\"?C=D;O=A\">D</a><a href=\"?C=M;O=A\">M</a>\n<a href=\"a\">a</a>  2024-01-01 12:00\n", 0, "(none)", -1},
+         "<a href=\"?C=D;O=A\">D</a><a href=\"?C=M;O=A\">M</a>\n<a href=\"a\">a</a>  2024-01-01 12:00\n", 0, "(none)",
+         -1},
         {"apache without sort links", "<a href=\"a\">a</a>  2024-01-01 12:00  345\n", 0, "(none)", -1},
     };
     for (const row &r : rows) {
@@ -415,7 +430,8 @@ TEST(ListingPre, LinksAndPreBoundaries)
     EXPECT_EQ(two.date(1), "01-Jan-2024 12:00");
 
     // Links outside the pre are ignored; the end of the pre closes a line.
-    pre_run outside("<a href=\"x\">x</a> 1\n<pre><a href=\"a\">a</a> 01-Jan-2024 12:00 5</pre> 7\n<a href=\"y\">y</a>", 1);
+    pre_run outside("<a href=\"x\">x</a> 1\n<pre><a href=\"a\">a</a> 01-Jan-2024 12:00 5</pre> 7\n<a href=\"y\">y</a>",
+                    1);
     ASSERT_EQ(outside.res.count, 1u);
     EXPECT_STREQ(outside.res.items[0].name, "a");
     EXPECT_EQ(outside.res.items[0].size, 5);
@@ -451,8 +467,8 @@ TEST(ListingPre, TrailingTextIsCapped)
 std::string asp_row(const char *cls, const std::string &name_cell, const std::string &length = "",
                     const std::string &modified = "")
 {
-    return std::string("<tr class=\"") + cls + "\"><td class=\"name\">" + name_cell + "</td><td class=\"length\">" + length +
-           "</td><td class=\"modified\">" + modified + "</td></tr>";
+    return std::string("<tr class=\"") + cls + "\"><td class=\"name\">" + name_cell + "</td><td class=\"length\">" +
+           length + "</td><td class=\"modified\">" + modified + "</td></tr>";
 }
 
 std::string asp_page(const std::string &rows)
@@ -477,9 +493,10 @@ TEST(ListingAspnet, Rows)
         {"no link text", asp_row("file", "<a href=\"./x\"></a>"), "", 1},
         {"replaced reference", asp_row("file", "<a>x&#xDC00;</a>"), "", 1},
         {"row without class is no row", "<tr><td class=\"name\"><a>x</a></td></tr>", "", 0},
-        {"row ended by the next row", "<tr class=\"file\"><td class=\"name\"><a>x</a><tr class=\"file\"><td class=\"name\"><a>y</a>",
-         "x|y", 0},
-        {"row ended by tbody", "<tr class=\"file\"><td class=\"name\"><a>x</a></tbody><td class=\"name\"><a>y</a>", "x", 0},
+        {"row ended by the next row",
+         "<tr class=\"file\"><td class=\"name\"><a>x</a><tr class=\"file\"><td class=\"name\"><a>y</a>", "x|y", 0},
+        {"row ended by tbody", "<tr class=\"file\"><td class=\"name\"><a>x</a></tbody><td class=\"name\"><a>y</a>", "x",
+         0},
         {"name cell class folds case", "<tr class=\"FILE\"><td class=\"Name\"><a>x</a></td></tr>", "x", 0},
         {"class tokens are whole words", "<tr class=\"files\"><td class=\"name\"><a>x</a></td></tr>", "", 0},
         {"classes among others", "<tr class=\"odd  directory\"><td class=\"x\tname\"><a>d/</a></td></tr>", "d/", 0},
@@ -532,8 +549,9 @@ TEST(ListingAspnet, NameTextCap)
     parsed runs_ok(asp_page(asp_row("file", "<a>" + at_cap.substr(0, 96) + "<b></b>" + at_cap.substr(96) + "</a>")),
                    "http://h/m/", &lim);
     EXPECT_EQ(runs_ok.names(), "AAAAAAAAAA");
-    parsed runs_cut(asp_page(asp_row("file", "<a>" + over_cap.substr(0, 96) + "<b></b>" + over_cap.substr(96) + "</a>")),
-                    "http://h/m/", &lim);
+    parsed runs_cut(
+        asp_page(asp_row("file", "<a>" + over_cap.substr(0, 96) + "<b></b>" + over_cap.substr(96) + "</a>")),
+        "http://h/m/", &lim);
     EXPECT_EQ(runs_cut.r.count, 0u);
     EXPECT_EQ(runs_cut.r.rejected, 1u);
 }
@@ -544,8 +562,9 @@ const std::string k_addr = "<address>Apache/2.4</address>";
 
 TEST(ListingTable, Columns)
 {
-    const std::string sort_header = "<tr><th><img alt=\"[ICO]\"></th><th><a href=\"?C=N;O=D\">Name</a></th><th><a "
-                                    "href=\"?C=M;O=A\">Last modified</a></th><th><a href=\"?C=S;O=A\">Size</a></th></tr>";
+    const std::string sort_header =
+        "<tr><th><img alt=\"[ICO]\"></th><th><a href=\"?C=N;O=D\">Name</a></th><th><a "
+        "href=\"?C=M;O=A\">Last modified</a></th><th><a href=\"?C=S;O=A\">Size</a></th></tr>";
     const std::string text_header = "<tr><th></th><th> name </th><th>LAST MODIFIED</th><th>Size</th></tr>";
     const std::string row = "<tr><td>icon</td><td><a href=\"a\">a</a></td><td>2024-01-01 12:00</td><td>345</td></tr>";
     struct row_t {
@@ -557,14 +576,16 @@ TEST(ListingTable, Columns)
         {"sort links", sort_header + row, "2024-01-01 12:00", 345},
         {"header texts", text_header + row, "2024-01-01 12:00", 345},
         {"sort links in another order",
-         "<tr><th><a href=\"?C=S;O=A\">Size</a></th><th><a href=\"?C=N;O=A\">Name</a></th><th><a href=\"?C=M;O=A\">M</a>"
+         "<tr><th><a href=\"?C=S;O=A\">Size</a></th><th><a href=\"?C=N;O=A\">Name</a></th><th><a "
+         "href=\"?C=M;O=A\">M</a>"
          "</th></tr><tr><td>345</td><td><a href=\"a\">a</a></td><td>2024-01-01 12:00</td></tr>",
          "2024-01-01 12:00", 345},
         {"no header: positional", "<tr><td><a href=\"a\">a</a></td><td>2024-01-01 12:00</td><td>345</td></tr>",
          "2024-01-01 12:00", 345},
         {"no header, link in the last cell", "<tr><td>345</td><td><a href=\"a\">a</a></td></tr>", nullptr, -1},
-        {"link outside the name column", sort_header + "<tr><td><a href=\"a\">a</a></td><td>x</td><td>2024-01-01 12:00</td>"
-                                                       "<td>345</td></tr>",
+        {"link outside the name column",
+         sort_header + "<tr><td><a href=\"a\">a</a></td><td>x</td><td>2024-01-01 12:00</td>"
+                       "<td>345</td></tr>",
          nullptr, -1},
         {"header without a name column is positional",
          "<tr><th>Last modified</th></tr><tr><td><a href=\"a\">a</a></td><td>2024-01-01 12:00</td><td>345</td></tr>",
@@ -572,7 +593,8 @@ TEST(ListingTable, Columns)
         {"only the first link of a row",
          "<tr><td><a href=\"a\">a</a></td><td><a href=\"b\">2024-01-01 12:00</a></td><td>345</td></tr>",
          "2024-01-01 12:00", 345},
-        {"known date column beyond the row", sort_header + "<tr><td>i</td><td><a href=\"a\">a</a></td></tr>", nullptr, -1},
+        {"known date column beyond the row", sort_header + "<tr><td>i</td><td><a href=\"a\">a</a></td></tr>", nullptr,
+         -1},
     };
     for (const row_t &r : rows) {
         parsed p("<table>" + r.table + "</table>" + k_addr);
@@ -588,12 +610,13 @@ TEST(ListingTable, SixteenCells)
 {
     std::string fifteen;
     for (int i = 0; i < 15; i++) fifteen += "<td>c</td>";
-    const std::string page = "<table><tr>" + fifteen + "<td><a href=\"p\">p</a></td><td>2024-01-01 12:00</td></tr><tr>" +
-                             fifteen + "<td>c</td><td><a href=\"q\">q</a></td></tr><tr><td><a href=\"r\">r</a></td>" +
+    const std::string page = "<table><tr>" + fifteen +
+                             "<td><a href=\"p\">p</a></td><td>2024-01-01 12:00</td></tr><tr>" + fifteen +
+                             "<td>c</td><td><a href=\"q\">q</a></td></tr><tr><td><a href=\"r\">r</a></td>" +
                              "<td>2024-01-01 12:00</td><td>1</td>" + fifteen + "</tr></table>" + k_addr;
     parsed p(page);
     ASSERT_EQ(p.rc, 0);
-    EXPECT_EQ(p.names(), "p|r"); // q sits in the 17th cell
+    EXPECT_EQ(p.names(), "p|r");     // q sits in the 17th cell
     EXPECT_EQ(p.at(0).mtime_ms, -1); // its date is in the 17th cell
     EXPECT_EQ(p.at(1).size, 1);
 }
@@ -626,9 +649,10 @@ TEST(ListingTable, CellTextIsCapped)
 
 TEST(ListingList, FirstLinkOfEachItem)
 {
-    parsed p("<h1>Index of /m</h1><ul><li><a href=\"/\"> Parent Directory</a></li><li><a href=\"a\"> a</a> <a href=\"b\">"
-             "b</a></li><li><a name=\"x\">anchor</a><a href=\"c\">c</a></li><li><a href=\"d/\"> d/</a></ul>"
-             "<a href=\"e\">e</a><li>text<a href=\"f\">f</a></li>");
+    parsed p(
+        "<h1>Index of /m</h1><ul><li><a href=\"/\"> Parent Directory</a></li><li><a href=\"a\"> a</a> <a href=\"b\">"
+        "b</a></li><li><a name=\"x\">anchor</a><a href=\"c\">c</a></li><li><a href=\"d/\"> d/</a></ul>"
+        "<a href=\"e\">e</a><li>text<a href=\"f\">f</a></li>");
     ASSERT_EQ(p.rc, 0);
     EXPECT_EQ(p.r.variant, KLDLP_VARIANT_LIST);
     // b is the second link of its item; c follows a link without href, which

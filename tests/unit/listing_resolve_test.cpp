@@ -11,14 +11,16 @@ namespace {
 // NUL-terminated copy in a heap block of exactly its size.
 struct cstr {
     char *p;
-    explicit cstr(const std::string &s) : p(static_cast<char *>(malloc(s.size() + 1))) {
+    explicit cstr(const std::string &s) : p(static_cast<char *>(malloc(s.size() + 1)))
+    {
         memcpy(p, s.c_str(), s.size() + 1);
     }
     ~cstr() { free(p); }
 };
 
 // Resolves with dst sized as the callers size it and poisoned beforehand.
-std::string resolve(const std::string &base, const std::string &ref, int *rc_out = nullptr) {
+std::string resolve(const std::string &base, const std::string &ref, int *rc_out = nullptr)
+{
     cstr b(base), r(ref);
     const size_t n = base.size() + ref.size() + 8;
     char *dst = static_cast<char *>(malloc(n));
@@ -85,15 +87,18 @@ constexpr rcase k_abnormal[] = {
     {"http:g", "http:g"},
 };
 
-TEST(ListingResolve, Rfc3986NormalExamples) {
+TEST(ListingResolve, Rfc3986NormalExamples)
+{
     for (const rcase &c : k_normal) EXPECT_EQ(resolve("http://a/b/c/d;p?q", c.ref), c.want) << "ref " << c.ref;
 }
 
-TEST(ListingResolve, Rfc3986AbnormalExamples) {
+TEST(ListingResolve, Rfc3986AbnormalExamples)
+{
     for (const rcase &c : k_abnormal) EXPECT_EQ(resolve("http://a/b/c/d;p?q", c.ref), c.want) << "ref " << c.ref;
 }
 
-TEST(ListingResolve, OtherBases) {
+TEST(ListingResolve, OtherBases)
+{
     struct row {
         const char *base, *ref, *want;
     } rows[] = {
@@ -123,14 +128,16 @@ TEST(ListingResolve, OtherBases) {
     for (const row &r : rows) EXPECT_EQ(resolve(r.base, r.ref), r.want) << r.base << " + " << r.ref;
 }
 
-TEST(ListingResolve, ResolvingTwiceChangesNothing) {
+TEST(ListingResolve, ResolvingTwiceChangesNothing)
+{
     for (const rcase &c : k_normal) {
         const std::string once = resolve("http://a/b/c/d;p?q", c.ref);
         EXPECT_EQ(resolve("http://a/b/c/d;p?q", once), once) << c.ref;
     }
 }
 
-TEST(ListingResolve, Failures) {
+TEST(ListingResolve, Failures)
+{
     int rc = 0;
     EXPECT_EQ(resolve("/a/b", "g", &rc), "ERR:");
     EXPECT_EQ(rc, -1);
@@ -150,7 +157,8 @@ TEST(ListingResolve, Failures) {
     EXPECT_EQ(kldlp_resolve("http://h/", "g", nullptr, 10), -1);
 }
 
-TEST(ListingResolve, DestinationSize) {
+TEST(ListingResolve, DestinationSize)
+{
     const std::string want = "http://a/b/c/g";
     for (size_t n = 1; n <= want.size() + 1; ++n) {
         char *dst = static_cast<char *>(malloc(n));
@@ -174,7 +182,8 @@ TEST(ListingResolve, DestinationSize) {
     EXPECT_STREQ(dst, "");
 }
 
-TEST(ListingResolve, Split) {
+TEST(ListingResolve, Split)
+{
     struct row {
         const char *ref;
         const char *scheme, *authority, *path, *query, *fragment; // null: absent
@@ -211,7 +220,8 @@ TEST(ListingResolve, Split) {
     }
 }
 
-TEST(ListingChildName, Cases) {
+TEST(ListingChildName, Cases)
+{
     struct row {
         const char *page, *link;
         int rc;
@@ -277,7 +287,8 @@ TEST(ListingChildName, Cases) {
     }
 }
 
-TEST(ListingChildName, NullArguments) {
+TEST(ListingChildName, NullArguments)
+{
     char *name = reinterpret_cast<char *>(&name);
     int folder = 3;
     EXPECT_EQ(kldlp_child_name(nullptr, "http://h/x", &name, &folder), 0);
@@ -297,16 +308,19 @@ struct links {
     kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
     kldlp_result res{};
     kldlp_ctx c{};
-    explicit links(const char *page = "http://h/music/") {
+    explicit links(const char *page = "http://h/music/")
+    {
         c.lim = &lim;
         c.page_url = page;
         c.res = &res;
     }
-    ~links() {
+    ~links()
+    {
         ctx_release(&c);
         kldlp_free(&res);
     }
-    int add(const std::string &href, const char *size = nullptr, const char *date = nullptr) {
+    int add(const std::string &href, const char *size = nullptr, const char *date = nullptr)
+    {
         cstr h(href);
         cstr s(size ? size : ""), d(date ? date : "");
         return add_href(&c, h.p, href.size(), size ? s.p : nullptr, size ? strlen(size) : 0, date ? d.p : nullptr,
@@ -314,7 +328,8 @@ struct links {
     }
 };
 
-TEST(ListingLinks, SkippedAndRejected) {
+TEST(ListingLinks, SkippedAndRejected)
+{
     struct row {
         const char *href;
         int skipped, rejected, entries;
@@ -349,7 +364,8 @@ TEST(ListingLinks, SkippedAndRejected) {
     }
 }
 
-TEST(ListingLinks, EntriesTakeDecodedNameSizeAndDate) {
+TEST(ListingLinks, EntriesTakeDecodedNameSizeAndDate)
+{
     links l;
     ASSERT_EQ(l.add("a&amp;b.mp3", "1&nbsp;234", "01&#45;Jan-2024 12:00"), 0);
     ASSERT_EQ(l.add("Sub%20Dir/", "-", "2024-01-01"), 0);
@@ -372,7 +388,8 @@ TEST(ListingLinks, EntriesTakeDecodedNameSizeAndDate) {
     for (uint64_t i = 0; i < l.res.count; ++i) EXPECT_EQ(l.res.items[i].mtime_ms, -1);
 }
 
-TEST(ListingLinks, SizeTextWithNulByteReadsAsUnknown) {
+TEST(ListingLinks, SizeTextWithNulByteReadsAsUnknown)
+{
     links l;
     const char size[] = "12\0xyz";
     cstr h("a.bin");
@@ -381,7 +398,8 @@ TEST(ListingLinks, SizeTextWithNulByteReadsAsUnknown) {
     EXPECT_EQ(l.res.items[0].size, -1);
 }
 
-TEST(ListingLinks, DuplicatesAndLimits) {
+TEST(ListingLinks, DuplicatesAndLimits)
+{
     links l;
     l.lim.max_entries = 2;
     EXPECT_EQ(l.add("Music/"), 0);
@@ -394,7 +412,8 @@ TEST(ListingLinks, DuplicatesAndLimits) {
     EXPECT_EQ(l.res.skipped, 1u);
 }
 
-TEST(ListingLinks, LongLinksBeyondTheStackScratch) {
+TEST(ListingLinks, LongLinksBeyondTheStackScratch)
+{
     links l;
     std::string href;
     while (href.size() < 5000) href += "x/../";
@@ -411,7 +430,8 @@ TEST(ListingLinks, LongLinksBeyondTheStackScratch) {
     EXPECT_EQ(l.res.rejected, 1u);
 }
 
-TEST(ListingLinks, LongPageUrl) {
+TEST(ListingLinks, LongPageUrl)
+{
     const std::string page = "http://h/" + std::string(3000, 'd') + "/";
     cstr pg(page);
     links l(pg.p);

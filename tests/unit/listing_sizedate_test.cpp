@@ -12,31 +12,39 @@ namespace {
 struct exact {
     char *p;
     size_t n;
-    explicit exact(const std::string &s) : p(static_cast<char *>(malloc(s.size() ? s.size() : 1))), n(s.size()) {
+    explicit exact(const std::string &s) : p(static_cast<char *>(malloc(s.size() ? s.size() : 1))), n(s.size())
+    {
         memcpy(p, s.data(), s.size());
     }
     ~exact() { free(p); }
 };
 
-int64_t size_of(const std::string &s) {
+int64_t size_of(const std::string &s)
+{
     exact e(s);
     return kldlp_parse_size(e.p, e.n);
 }
 
-int64_t date_of(const std::string &s, int32_t order) {
+int64_t date_of(const std::string &s, int32_t order)
+{
     exact e(s);
     return kldlp_parse_date(e.p, e.n, order);
 }
 
-TEST(ListingSizes, Table) {
+TEST(ListingSizes, Table)
+{
     struct row {
         std::string text;
         int64_t want;
     } rows[] = {
         {"42", 42},
         {"  42\t", 42},
-        {"\xC2\xA0" "42\xC2\xA0", 42},
-        {"\xE2\x80\xAF" "42\xE2\x80\x89", 42},
+        {"\xC2\xA0"
+         "42\xC2\xA0",
+         42},
+        {"\xE2\x80\xAF"
+         "42\xE2\x80\x89",
+         42},
         {"0", 0},
         {"007", 7},
         {"1,234", 1234},
@@ -44,11 +52,22 @@ TEST(ListingSizes, Table) {
         {"1.500", 1500},
         {"12 345 678", 12345678},
         {"1'234", 1234},
-        {"1\xC2\xA0" "234", 1234},
-        {"1\xD9\xAC" "234", 1234},
-        {"1\xE2\x80\x89" "234", 1234},
-        {"1\xE2\x80\x99" "234", 1234},
-        {"1\xE2\x80\xAF" "234\xE2\x80\xAF" "567", 1234567},
+        {"1\xC2\xA0"
+         "234",
+         1234},
+        {"1\xD9\xAC"
+         "234",
+         1234},
+        {"1\xE2\x80\x89"
+         "234",
+         1234},
+        {"1\xE2\x80\x99"
+         "234",
+         1234},
+        {"1\xE2\x80\xAF"
+         "234\xE2\x80\xAF"
+         "567",
+         1234567},
         {"1,234,567", 1234567},
         {"12,34,567", 1234567},
         {"1,23,456", 123456},
@@ -56,7 +75,9 @@ TEST(ListingSizes, Table) {
         {"123,456", 123456},
         {"1,234.567", -1},
         {"1 234,567", -1},
-        {"1\xC2\xA0" "234 567", -1},
+        {"1\xC2\xA0"
+         "234 567",
+         -1},
         {"1,2345", -1},
         {"12345,678", -1},
         {"1234,567", -1},
@@ -74,7 +95,9 @@ TEST(ListingSizes, Table) {
         {"", -1},
         {" \xC2\xA0 ", -1},
         {"<dir>", -1},
-        {"\x0B" "42", -1},
+        {"\x0B"
+         "42",
+         -1},
         {"1\xD9", -1},
         {"9223372036854775807", 9223372036854775807LL},
         {"9,223,372,036,854,775,807", 9223372036854775807LL},
@@ -90,7 +113,8 @@ TEST(ListingSizes, Table) {
 
 constexpr int64_t k_noon = 1704110400000; // 2024-01-01 12:00 UTC
 
-TEST(ListingDates, ReadUnderEveryOrder) {
+TEST(ListingDates, ReadUnderEveryOrder)
+{
     struct row {
         std::string text;
         int64_t want;
@@ -101,7 +125,9 @@ TEST(ListingDates, ReadUnderEveryOrder) {
         {"2024-01-01 12:00:00", k_noon},
         {"2024-01-01 12:00 UTC", k_noon},
         {"2024-01-01 12:00 gmt", k_noon},
-        {"2024-01-01\xC2\xA0" "12:00", k_noon},
+        {"2024-01-01\xC2\xA0"
+         "12:00",
+         k_noon},
         {"2024-01-01 12:00 +0100", 1704106800000},
         {"2024-01-01 12:00 +01:00", 1704106800000},
         {"2024-01-01 12:00 +01", 1704106800000},
@@ -112,10 +138,12 @@ TEST(ListingDates, ReadUnderEveryOrder) {
         {"2024-01-01 1:00 a.m.", 1704070800000},
         {"2024-01-01 1:00 p.m.", 1704114000000},
         {"2024-01-01 1:00pm", 1704114000000},
-        {"2024/01/05 \xE5\x8D\x88\xE5\xBE\x8C 3:04", 1704467040000},      // 午後
-        {"2024/01/05 \xE4\xB8\x8B\xE5\x8D\x88" "3:04", 1704467040000},    // 下午
-        {"2024/01/05 \xEC\x98\xA4\xEC\xA0\x84 12:04", 1704413040000},     // 오전
-        {"2024/01/05 \xE5\x8D\x88\xE5\x89\x8D 12:04", 1704413040000},     // 午前
+        {"2024/01/05 \xE5\x8D\x88\xE5\xBE\x8C 3:04", 1704467040000}, // 午後
+        {"2024/01/05 \xE4\xB8\x8B\xE5\x8D\x88"
+         "3:04",
+         1704467040000},                                              // 下午
+        {"2024/01/05 \xEC\x98\xA4\xEC\xA0\x84 12:04", 1704413040000}, // 오전
+        {"2024/01/05 \xE5\x8D\x88\xE5\x89\x8D 12:04", 1704413040000}, // 午前
         {"Sep. 5 2024", 1725494400000},
         {"5 September 2024", 1725494400000},
         {"2024-Sep-05", 1725494400000},
@@ -171,11 +199,13 @@ TEST(ListingDates, ReadUnderEveryOrder) {
     };
     for (const row &r : rows)
         for (int32_t order = 0; order <= 4; ++order)
-            EXPECT_EQ(date_of(r.text, order), r.want) << "date " << testing::PrintToString(r.text) << " order " << order;
+            EXPECT_EQ(date_of(r.text, order), r.want)
+                << "date " << testing::PrintToString(r.text) << " order " << order;
     EXPECT_EQ(kldlp_parse_date(nullptr, 0, 2), -1);
 }
 
-TEST(ListingDates, DayMonthDatesNeedAnOrder) {
+TEST(ListingDates, DayMonthDatesNeedAnOrder)
+{
     struct row {
         const char *text;
         int64_t by_order[5];
@@ -190,7 +220,8 @@ TEST(ListingDates, DayMonthDatesNeedAnOrder) {
             EXPECT_EQ(date_of(r.text, order), r.by_order[order]) << r.text << " order " << order;
 }
 
-TEST(ListingDates, Shape) {
+TEST(ListingDates, Shape)
+{
     struct row {
         std::string text;
         int ok, n, month, ampm, tz, tz_min;
@@ -237,7 +268,8 @@ struct page {
     kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
     kldlp_result res{};
     kldlp_ctx c{};
-    page(std::vector<const char *> dates, int32_t hint) {
+    page(std::vector<const char *> dates, int32_t hint)
+    {
         lim.date_order = hint;
         c.lim = &lim;
         c.page_url = "http://h/";
@@ -255,13 +287,15 @@ struct page {
         }
         decide_dates(&c);
     }
-    ~page() {
+    ~page()
+    {
         ctx_release(&c);
         kldlp_free(&res);
     }
 };
 
-TEST(ListingDateOrder, Decision) {
+TEST(ListingDateOrder, Decision)
+{
     struct row {
         std::vector<const char *> dates;
         int32_t hint;
@@ -299,7 +333,8 @@ TEST(ListingDateOrder, Decision) {
         EXPECT_EQ(p.res.date_order, r.order) << "row " << i;
         EXPECT_EQ(p.res.date_hinted, r.hinted) << "row " << i;
         ASSERT_EQ(p.res.count, r.mtimes.size()) << "row " << i;
-        for (size_t k = 0; k < r.mtimes.size(); ++k) EXPECT_EQ(p.res.items[k].mtime_ms, r.mtimes[k]) << "row " << i << " entry " << k;
+        for (size_t k = 0; k < r.mtimes.size(); ++k)
+            EXPECT_EQ(p.res.items[k].mtime_ms, r.mtimes[k]) << "row " << i << " entry " << k;
         ++i;
     }
 }

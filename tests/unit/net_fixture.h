@@ -27,8 +27,7 @@ struct row {
 inline std::string nginx_page(const std::string &title, const std::vector<row> &rows)
 {
     std::string p = "<html>\r\n<head>";
-    if (!title.empty())
-        p += "<title>Index of " + title + "</title>";
+    if (!title.empty()) p += "<title>Index of " + title + "</title>";
     p += "</head>\r\n<body>\r\n<h1>Index of " + (title.empty() ? std::string("/") : title) +
          "</h1><hr><pre><a href=\"../\">../</a>\r\n";
     for (const row &r : rows) {
@@ -48,10 +47,7 @@ inline row file(const std::string &href, const std::string &size = "1234",
     return {href, date, size};
 }
 
-inline row dir(const std::string &href, const std::string &date = "11-Dec-2021 23:59")
-{
-    return {href, date, "-"};
-}
+inline row dir(const std::string &href, const std::string &date = "11-Dec-2021 23:59") { return {href, date, "-"}; }
 
 inline void set(const std::string &url, int status, const char *headers, const std::string &body)
 {
@@ -99,13 +95,11 @@ inline std::string error_json(const std::string &msg, int code)
 // version digit and one of "89ab" as the variant digit.
 inline bool is_guid(const std::string &s)
 {
-    if (s.size() != 36)
-        return false;
+    if (s.size() != 36) return false;
     for (size_t i = 0; i < s.size(); ++i) {
         const char c = s[i];
         if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (c != '-')
-                return false;
+            if (c != '-') return false;
         } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
             return false;
         }

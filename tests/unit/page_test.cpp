@@ -19,12 +19,10 @@ TEST(MapStatus, Table)
     struct {
         int status;
         int code;
-    } rows[] = {{200, 0},   {204, 0},   {206, 0},   {299, 0},   {401, -1}, {403, -1}, {407, -1},
-                {404, -2},  {410, -2},  {429, -3},  {408, -4},  {500, -4}, {503, -4}, {599, -4},
-                {700, -4},  {418, -5},  {400, -5},  {409, -5},  {300, -5}, {301, -5}, {302, -5},
-                {304, -5},  {100, -5},  {199, -5},  {0, -5},    {-1, -5}};
-    for (auto &r : rows)
-        EXPECT_EQ(map_status(r.status), r.code) << "status " << r.status;
+    } rows[] = {{200, 0},  {204, 0},  {206, 0},  {299, 0},  {401, -1}, {403, -1}, {407, -1}, {404, -2}, {410, -2},
+                {429, -3}, {408, -4}, {500, -4}, {503, -4}, {599, -4}, {700, -4}, {418, -5}, {400, -5}, {409, -5},
+                {300, -5}, {301, -5}, {302, -5}, {304, -5}, {100, -5}, {199, -5}, {0, -5},   {-1, -5}};
+    for (auto &r : rows) EXPECT_EQ(map_status(r.status), r.code) << "status " << r.status;
 }
 
 TEST(BaseUrl, CutsQueryFirstThenTakesTheFolder)
@@ -88,8 +86,7 @@ TEST(PctName, EncodesAllButUnreserved)
     std::string name(1000, '\xff');
     ASSERT_EQ(klaspnet_buf_add_pct(&b, name.c_str()), 0);
     std::string want;
-    for (int i = 0; i < 1000; ++i)
-        want += "%FF";
+    for (int i = 0; i < 1000; ++i) want += "%FF";
     EXPECT_EQ(want, b.data);
     klaspnet_buf_free(&b);
 }
@@ -100,8 +97,8 @@ protected:
     klaspnet_page *page = static_cast<klaspnet_page *>(std::calloc(1, sizeof(klaspnet_page)));
     char msg[512];
 
-    int fetch(const std::string &url, const velkaron_io *io = fake_io(), int32_t order = 0,
-              const char *user = nullptr, const char *pass = nullptr)
+    int fetch(const std::string &url, const velkaron_io *io = fake_io(), int32_t order = 0, const char *user = nullptr,
+              const char *pass = nullptr)
     {
         klaspnet_resp_free(&page->resp);
         kldlp_free(&page->result);
@@ -202,8 +199,7 @@ TEST_F(GetPage, NotAListingAndRejectedListing)
                       "or Apache listing markup)");
 
     std::vector<row> rows;
-    for (int i = 0; i < 100001; ++i)
-        rows.push_back(file("f" + std::to_string(i)));
+    for (int i = 0; i < 100001; ++i) rows.push_back(file("f" + std::to_string(i)));
     set(k_url, 200, nullptr, nginx_page("/m/", rows));
     EXPECT_EQ(fetch(k_url), -5);
     EXPECT_STREQ(msg, "GET http://h/m/: listing rejected (more than 100000 entries)");

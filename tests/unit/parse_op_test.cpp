@@ -54,7 +54,8 @@ TEST(ParseOp, CodesAndMessages)
         {"url null", listing.c_str(), nullptr, KLASPNET_E_INVALID, "html and page_url are required"},
         {"relative url", listing.c_str(), "/m/", KLASPNET_E_INVALID, "page_url is not an absolute http(s) URL"},
         {"ftp url", listing.c_str(), "ftp://h/m/", KLASPNET_E_INVALID, "page_url is not an absolute http(s) URL"},
-        {"empty authority", listing.c_str(), "http:///m/", KLASPNET_E_INVALID, "page_url is not an absolute http(s) URL"},
+        {"empty authority", listing.c_str(), "http:///m/", KLASPNET_E_INVALID,
+         "page_url is not an absolute http(s) URL"},
         {"no listing", "<html><body><p><a href=\"a\">a</a></p></body></html>", k_url, KLASPNET_E_FAILED,
          "not a directory index"},
         {"one byte over 16 MiB", too_large.c_str(), k_url, KLASPNET_E_FAILED, "page too large"},
@@ -94,13 +95,16 @@ TEST(ParseOp, ExactOutput)
         const char *json;
     } rows[] = {
         {"empty folder", "<h1>Index of /m/</h1><pre><a href=\"../\">../</a>\r\n</pre>",
-         "{\"op\":\"parse\",\"dialect\":\"nginx\",\"variant\":\"pre\",\"date_order\":\"none\",\"count\":0,\"rejected\":0,"
+         "{\"op\":\"parse\",\"dialect\":\"nginx\",\"variant\":\"pre\",\"date_order\":\"none\",\"count\":0,\"rejected\":"
+         "0,"
          "\"skipped\":1,\"items\":[]}"},
         {"folder and file without dates",
          "<h1>Index of /m</h1><ul><li><a href=\"/\"> Parent Directory</a></li><li><a href=\"d/\"> d/</a></li><li><a "
          "href=\"%22q%22.mp3\"> \"q\".mp3</a></li><li><a href=\"%2E%2E/\"> ../</a></li></ul>",
-         "{\"op\":\"parse\",\"dialect\":\"apache\",\"variant\":\"list\",\"date_order\":\"none\",\"count\":2,\"rejected\":1,"
-         "\"skipped\":1,\"items\":[{\"name\":\"d\",\"folder\":true,\"size\":-1,\"mtime_ms\":-1},{\"name\":\"\\\"q\\\".mp3\","
+         "{\"op\":\"parse\",\"dialect\":\"apache\",\"variant\":\"list\",\"date_order\":\"none\",\"count\":2,"
+         "\"rejected\":1,"
+         "\"skipped\":1,\"items\":[{\"name\":\"d\",\"folder\":true,\"size\":-1,\"mtime_ms\":-1},{\"name\":\"\\\"q\\\"."
+         "mp3\","
          "\"folder\":false,\"size\":-1,\"mtime_ms\":-1}]}"},
         {"dates without an order",
          "<section id=\"main\"><table id=\"index\"><tr class=\"file\"><td class=\"name\"><a>a</a></td><td "
@@ -111,10 +115,13 @@ TEST(ParseOp, ExactOutput)
          "<section id=\"main\"><table id=\"index\"><tr class=\"file\"><td class=\"name\"><a>a</a></td><td "
          "class=\"modified\">13/04/2024 10:00</td></tr></table></section>",
          "{\"op\":\"parse\",\"dialect\":\"aspnet\",\"variant\":\"table\",\"date_order\":\"dmy\",\"count\":1,"
-         "\"rejected\":0,\"skipped\":0,\"items\":[{\"name\":\"a\",\"folder\":false,\"size\":-1,\"mtime_ms\":1713002400000}]}"},
+         "\"rejected\":0,\"skipped\":0,\"items\":[{\"name\":\"a\",\"folder\":false,\"size\":-1,\"mtime_ms\":"
+         "1713002400000}]}"},
         // A NUL byte ends the page: the second entry is never seen.
-        {"nul ends the page", std::string("<h1>Index of /m/</h1><pre><a href=\"a\">a</a>\n") + '\0' + "<a href=\"b\">b</a>",
-         "{\"op\":\"parse\",\"dialect\":\"nginx\",\"variant\":\"pre\",\"date_order\":\"none\",\"count\":1,\"rejected\":0,"
+        {"nul ends the page",
+         std::string("<h1>Index of /m/</h1><pre><a href=\"a\">a</a>\n") + '\0' + "<a href=\"b\">b</a>",
+         "{\"op\":\"parse\",\"dialect\":\"nginx\",\"variant\":\"pre\",\"date_order\":\"none\",\"count\":1,\"rejected\":"
+         "0,"
          "\"skipped\":0,\"items\":[{\"name\":\"a\",\"folder\":false,\"size\":-1,\"mtime_ms\":-1}]}"},
     };
     for (const row &r : rows) {
@@ -136,7 +143,8 @@ TEST(ParseOp, SmallBufferStillPublishes)
 
     // Exactly the text's length: no room for the NUL.
     std::vector<char> dst(full.size(), '#');
-    EXPECT_EQ(klaspnet_parse_page(page.c_str(), k_url, dst.data(), static_cast<int32_t>(dst.size())), KLASPNET_E_BUFFER);
+    EXPECT_EQ(klaspnet_parse_page(page.c_str(), k_url, dst.data(), static_cast<int32_t>(dst.size())),
+              KLASPNET_E_BUFFER);
     EXPECT_EQ(dst[0], '\0');
     EXPECT_EQ(dst[1], '#');
     EXPECT_EQ(klaspnet_last_error_impl(), needed);

@@ -29,13 +29,11 @@ TEST(PlatformLock, ExcludesConcurrentWriters)
                 // Read, give way, write back: without exclusion the writers
                 // overwrite one another and the count comes out short.
                 long v = g_counter;
-                if (i % 2 == 0)
-                    std::this_thread::yield();
+                if (i % 2 == 0) std::this_thread::yield();
                 g_counter = v + 1;
             }
         });
-    for (auto &t : pool)
-        t.join();
+    for (auto &t : pool) t.join();
     EXPECT_EQ(g_counter, long(threads) * rounds);
 }
 

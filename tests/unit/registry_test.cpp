@@ -13,7 +13,10 @@ int32_t req_a(void *, const velkaron_http_req *, int32_t *, char **) { return -1
 
 int g_ctx[16];
 
-velkaron_io io_for(int i, decltype(velkaron_io::get) get = get_a) { return velkaron_io{&g_ctx[i], get, nullptr, nullptr}; }
+velkaron_io io_for(int i, decltype(velkaron_io::get) get = get_a)
+{
+    return velkaron_io{&g_ctx[i], get, nullptr, nullptr};
+}
 
 velkaron_http ext(uint32_t size = 32, uint32_t version = 1, decltype(velkaron_http::request) req = req_a)
 {
@@ -53,8 +56,7 @@ TEST_F(Registry, RebindingAKeyReplacesItsExtension)
 TEST_F(Registry, FullRegistryRefusesAndAFreedSlotIsReused)
 {
     velkaron_http hs[9];
-    for (int i = 0; i < 9; i++)
-        hs[i] = ext();
+    for (int i = 0; i < 9; i++) hs[i] = ext();
     for (int i = 0; i < 8; i++) {
         velkaron_io o = io_for(i);
         ASSERT_EQ(klaspnet_bind_http_impl(&o, &hs[i]), 0);

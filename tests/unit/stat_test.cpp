@@ -95,8 +95,7 @@ TEST_F(Stat, Failures)
         {k_path, k_settings, nullptr, -6, "stat needs a transport with the velkaron_http extension (Range)"},
         {k_path, k_settings, plain_io(), -6, "stat needs a transport with the velkaron_http extension (Range)"},
     };
-    for (auto &r : rows)
-        expect_fail(stat(r.path, r.settings, r.io), r.code, r.message);
+    for (auto &r : rows) expect_fail(stat(r.path, r.settings, r.io), r.code, r.message);
     std::string long_path(8192 - 11 + 1, 'a');
     expect_fail(stat(long_path.c_str()), -8, "file URL longer than 8192 bytes");
     EXPECT_EQ(klaspnet_fake_calls_impl(nullptr), 0u);
@@ -158,7 +157,8 @@ TEST_F(Stat, CredentialsNeverShow)
     const char *settings = "{\"URL\":\"http://alice:s3cret@h/m\"}";
     set(k_file, 206, "Content-Range: bytes 0-0/5", "x");
     ASSERT_EQ(stat(k_path, settings), 0);
-    EXPECT_STREQ(klaspnet_fake_last_request_impl(k_file.c_str()), "{\"calls\":1,\"range\":\"bytes=0-0\",\"auth\":true}");
+    EXPECT_STREQ(klaspnet_fake_last_request_impl(k_file.c_str()),
+                 "{\"calls\":1,\"range\":\"bytes=0-0\",\"auth\":true}");
     std::string all = o.str() + published();
     set(k_file, 401, nullptr, "");
     EXPECT_EQ(stat(k_path, settings), -1);

@@ -149,8 +149,7 @@ TEST(StreamUrl, NothingPublishedCarriesCredentials)
     struct row {
         const char *entry;
         int32_t len;
-    } rows[] = {{"{\"path\":\"/a\"}", 1024}, {"{\"path\":\"/a\"}", 10}, {"{\"path\":\"..\"}", 1024},
-                {"[]", 1024}};
+    } rows[] = {{"{\"path\":\"/a\"}", 1024}, {"{\"path\":\"/a\"}", 10}, {"{\"path\":\"..\"}", 1024}, {"[]", 1024}};
     for (const row &r : rows) {
         call c = run(settings, r.entry, r.len);
         for (const char *s : secrets) {

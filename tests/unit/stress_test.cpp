@@ -22,14 +22,13 @@
 
 namespace {
 
-const char k_page[] =
-    "<html>\r\n<head><title>Index of /m/</title></head>\r\n<body>\r\n"
-    "<h1>Index of /m/</h1><hr><pre><a href=\"../\">../</a>\r\n"
-    "<a href=\"Sub/\">Sub/</a>                                               "
-    "01-Jan-2024 10:00                   -\r\n"
-    "<a href=\"a%20b.mkv\">a b.mkv</a>                                       "
-    "02-Jan-2024 11:30               12345\r\n"
-    "</pre><hr></body>\r\n</html>\r\n";
+const char k_page[] = "<html>\r\n<head><title>Index of /m/</title></head>\r\n<body>\r\n"
+                      "<h1>Index of /m/</h1><hr><pre><a href=\"../\">../</a>\r\n"
+                      "<a href=\"Sub/\">Sub/</a>                                               "
+                      "01-Jan-2024 10:00                   -\r\n"
+                      "<a href=\"a%20b.mkv\">a b.mkv</a>                                       "
+                      "02-Jan-2024 11:30               12345\r\n"
+                      "</pre><hr></body>\r\n</html>\r\n";
 const char k_root[] = "http://h/m/";
 const char k_file[] = "http://h/m/a%20b.mkv";
 const char k_settings[] = "{\"URL\":\"http://h/m\",\"ID\":\"stress\"}";
@@ -53,13 +52,10 @@ int32_t host_request(void *, const velkaron_http_req *req, int32_t *status, char
     bool file = std::strcmp(req->url, k_file) == 0;
     *status = root ? 200 : file ? 206 : 404;
     std::string st = std::to_string(*status);
-    if (req->on_header && req->on_header(req->cb_ctx, ":status", st.c_str()) != 0)
-        return 0;
-    if (file && req->on_header && req->on_header(req->cb_ctx, "Content-Range", "bytes 0-0/12345") != 0)
-        return 0;
+    if (req->on_header && req->on_header(req->cb_ctx, ":status", st.c_str()) != 0) return 0;
+    if (file && req->on_header && req->on_header(req->cb_ctx, "Content-Range", "bytes 0-0/12345") != 0) return 0;
     const char *body = root ? k_page : file ? "x" : "";
-    if (req->on_body && *body)
-        req->on_body(req->cb_ctx, body, std::strlen(body));
+    if (req->on_body && *body) req->on_body(req->cb_ctx, body, std::strlen(body));
     return 0;
 }
 
@@ -113,8 +109,7 @@ struct failures {
     void add(const std::string &s)
     {
         std::lock_guard<std::mutex> g(m);
-        if (list.size() < 20)
-            list.push_back(s);
+        if (list.size() < 20) list.push_back(s);
     }
 };
 
@@ -148,10 +143,8 @@ TEST(Concurrency, EveryExportAtOnce)
         for (expected &e : ops) {
             answer a = call(e.op);
             bool known = false;
-            for (const answer &b : e.allowed)
-                known |= b.rc == a.rc && b.out == a.out;
-            if (!known)
-                e.allowed.push_back(a);
+            for (const answer &b : e.allowed) known |= b.rc == a.rc && b.out == a.out;
+            if (!known) e.allowed.push_back(a);
         }
     }
     klaspnet_bind_http(&k_host, nullptr);
@@ -168,8 +161,7 @@ TEST(Concurrency, EveryExportAtOnce)
                 EXPECT_EQ(a.rc, 0) << e.name << ": " << a.out;
         }
     }
-    if (HasFailure())
-        return;
+    if (HasFailure()) return;
 
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(1500);
@@ -187,10 +179,8 @@ TEST(Concurrency, EveryExportAtOnce)
                     answer a = call(e.op);
                     op_calls.fetch_add(1, std::memory_order_relaxed);
                     bool known = false;
-                    for (const answer &b : e.allowed)
-                        known |= b.rc == a.rc && b.out == a.out;
-                    if (!known)
-                        bad.add(std::string(e.name) + " answered " + std::to_string(a.rc) + " " + a.out);
+                    for (const answer &b : e.allowed) known |= b.rc == a.rc && b.out == a.out;
+                    if (!known) bad.add(std::string(e.name) + " answered " + std::to_string(a.rc) + " " + a.out);
                 }
             });
         }
@@ -224,8 +214,7 @@ TEST(Concurrency, EveryExportAtOnce)
             klaspnet_fake_fail(other.c_str(), "down");
         (void)klaspnet_fake_calls(nullptr);
         const char *lr = klaspnet_fake_last_request(k_file);
-        if (std::strncmp(lr, "{\"calls\":", 9) != 0)
-            bad.add(std::string("fake_last_request: ") + lr);
+        if (std::strncmp(lr, "{\"calls\":", 9) != 0) bad.add(std::string("fake_last_request: ") + lr);
     });
     // The published error and result (one reader: each lives in one shared
     // return slot).
@@ -233,19 +222,16 @@ TEST(Concurrency, EveryExportAtOnce)
         std::string err = klaspnet_last_error();
         std::string res = klaspnet_result_json();
         yyjson_doc *d = yyjson_read(res.data(), res.size(), 0);
-        if (!d)
-            bad.add("published result is not JSON: " + res);
+        if (!d) bad.add("published result is not JSON: " + res);
         yyjson_doc_free(d);
         if (!err.empty() && err != "stat needs a transport with the velkaron_http extension (Range)" &&
             err != "ASPNET is a read-only listing source: download is not supported")
             bad.add("last error: " + err);
     });
 
-    for (size_t i = 0; i < ops.size() * 2; ++i)
-        threads[i].join();
+    for (size_t i = 0; i < ops.size() * 2; ++i) threads[i].join();
     stop.store(true);
-    for (size_t i = ops.size() * 2; i < threads.size(); ++i)
-        threads[i].join();
+    for (size_t i = ops.size() * 2; i < threads.size(); ++i) threads[i].join();
 
     klaspnet_bind_http(&k_host, nullptr);
     klaspnet_use_fake();
@@ -253,8 +239,7 @@ TEST(Concurrency, EveryExportAtOnce)
     std::printf("[ stress ] %zu threads, %llu operations, %llu control calls\n", threads.size(),
                 static_cast<unsigned long long>(op_calls.load()),
                 static_cast<unsigned long long>(control_calls.load()));
-    for (const std::string &s : bad.list)
-        ADD_FAILURE() << s;
+    for (const std::string &s : bad.list) ADD_FAILURE() << s;
     EXPECT_GT(op_calls.load(), ops.size() * 2);
 }
 

@@ -91,19 +91,16 @@ TEST(TransportSelect, ReplacementNeverDisturbsRunningReaders)
                     continue; // the default transport, when the build has one
                 int32_t rc = io->get(io->ctx, "", nullptr, nullptr, nullptr);
                 bool whole = (rc == 1 && io->ctx == &ctx_a) || (rc == 2 && io->ctx == &ctx_b);
-                if (!whole)
-                    bad++;
+                if (!whole) bad++;
             }
         });
     }
     for (int i = 0; i < 20000; i++) {
         klaspnet_set_io_impl(i % 2 ? &a : &b);
-        if (i % 100 == 0)
-            klaspnet_set_io_impl(nullptr);
+        if (i % 100 == 0) klaspnet_set_io_impl(nullptr);
     }
     stop = true;
-    for (auto &t : readers)
-        t.join();
+    for (auto &t : readers) t.join();
     EXPECT_EQ(bad.load(), 0);
 }
 

@@ -208,7 +208,7 @@ TEST(PctDecode, Escapes)
         std::string in;
         std::string out;
     } rows[] = {
-        {"a%41b", "aAb"}, {"%4a%4A", "JJ"}, {"%", "%"}, {"%4", "%4"}, {"a%4", "a%4"},
+        {"a%41b", "aAb"}, {"%4a%4A", "JJ"}, {"%", "%"}, {"%4", "%4"},   {"a%4", "a%4"},
         {"%zz", "%zz"},   {"%%41", "%A"},   {"", ""},   {"a%00b", "a"}, {"%41", "A"},
     };
     for (const row &r : rows) {
@@ -229,8 +229,7 @@ TEST(PctDecode, BytesAfterADecodedNulAreCleared)
     char *d = pct_decode("ab%00secret", 11);
     ASSERT_NE(d, nullptr);
     EXPECT_STREQ(d, "ab");
-    for (int i = 2; i < 9; i++)
-        EXPECT_EQ(d[i], '\0') << i;
+    for (int i = 2; i < 9; i++) EXPECT_EQ(d[i], '\0') << i;
     std::free(d);
 }
 
@@ -239,9 +238,8 @@ TEST(Scheme, Lengths)
     struct row {
         const char *url;
         int len;
-    } rows[] = {{"http://h/", 4}, {"HTTP://", 4},  {"https://h", 5}, {"HtTpS://", 5}, {"http:/", 0},
-                {"https:/", 0},   {"httpx://", 0}, {"ftp://h", 0},   {"", 0},         {"http", 0},
-                {"https//h", 0},  {" http://", 0}};
+    } rows[] = {{"http://h/", 4}, {"HTTP://", 4}, {"https://h", 5}, {"HtTpS://", 5}, {"http:/", 0},   {"https:/", 0},
+                {"httpx://", 0},  {"ftp://h", 0}, {"", 0},          {"http", 0},     {"https//h", 0}, {" http://", 0}};
     for (const row &r : rows) {
         auto in = exact(r.url);
         EXPECT_EQ(http_scheme(in.get()), r.len) << r.url;
@@ -287,9 +285,9 @@ TEST(UrlPredicates, IsHttpAndHttps)
         const char *url;
         int http, https;
     } rows[] = {
-        {"http://h/", 1, 0},     {"https://h", 1, 1},      {"HTTPS://u@h:1/", 1, 1}, {"http://", 0, 0},
-        {"https:///x", 0, 0},    {"http://u@/", 0, 0},     {"https://:443/", 0, 0},  {"ftp://h/", 0, 0},
-        {"/relative", 0, 0},     {"http://a b/", 1, 0},    {"https://h\x01/", 1, 1}, {"http://u@h?q", 1, 0},
+        {"http://h/", 1, 0},  {"https://h", 1, 1},   {"HTTPS://u@h:1/", 1, 1}, {"http://", 0, 0},
+        {"https:///x", 0, 0}, {"http://u@/", 0, 0},  {"https://:443/", 0, 0},  {"ftp://h/", 0, 0},
+        {"/relative", 0, 0},  {"http://a b/", 1, 0}, {"https://h\x01/", 1, 1}, {"http://u@h?q", 1, 0},
     };
     for (const row &r : rows) {
         auto in = exact(r.url);

@@ -39,8 +39,7 @@ protected:
         std::string p = published();
         size_t a = p.find("\"range\":");
         size_t b = p.find(",\"settings\":");
-        if (a == std::string::npos || b == std::string::npos)
-            return "missing in " + p;
+        if (a == std::string::npos || b == std::string::npos) return "missing in " + p;
         return p.substr(a + 8, b - a - 8);
     }
     void root_with(const std::vector<row> &rows) { set(k_root, 200, nullptr, nginx_page("/m/", rows)); }
@@ -175,21 +174,20 @@ TEST_F(Validate, UrlRewritten)
          "https://h/m/", true},
         {"https upgrade, other port", "{\"URL\":\"http://h:8080/m/\",\"ID\":\"i\"}", "http://h:8080/m/", 308,
          "https://h/m/", "https://h/m/", true},
-        {"same origin 308", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 308, "/new/",
-         "http://h/new/", true},
-        {"302", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 302, "https://h/m/", "https://h/m/",
-         false},
+        {"same origin 308", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 308, "/new/", "http://h/new/",
+         true},
+        {"302", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 302, "https://h/m/", "https://h/m/", false},
         {"307", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 307, "/new/", "http://h/new/", false},
-        {"other host", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "http://h2/m/",
-         "http://h2/m/", false},
-        {"other port", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "http://h:81/m/",
-         "http://h:81/m/", false},
+        {"other host", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "http://h2/m/", "http://h2/m/",
+         false},
+        {"other port", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "http://h:81/m/", "http://h:81/m/",
+         false},
         {"same folder", "{\"URL\":\"http://h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "index.html",
          "http://h/m/index.html", false},
         {"credentials", "{\"URL\":\"http://u:pw@h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "https://h/m/",
          "https://h/m/", false},
-        {"empty user", "{\"URL\":\"http://@h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "https://h/m/",
-         "https://h/m/", false},
+        {"empty user", "{\"URL\":\"http://@h/m/\",\"ID\":\"i\"}", "http://h/m/", 301, "https://h/m/", "https://h/m/",
+         false},
     };
     for (auto &r : rows) {
         klaspnet_fake_reset_impl();

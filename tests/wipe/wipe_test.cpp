@@ -36,8 +36,7 @@ char g_found[128];
 void watch(std::initializer_list<const char *> secrets)
 {
     g_nsecrets = 0;
-    for (const char *s : secrets)
-        g_secrets[g_nsecrets++] = s;
+    for (const char *s : secrets) g_secrets[g_nsecrets++] = s;
     g_found[0] = '\0';
     g_freed_blocks = 0;
     g_scanning = true;
