@@ -11,6 +11,8 @@
 
 #include "listing/internal.h"
 
+using namespace kldlp::detail;
+
 namespace {
 
 // An Apache FancyIndexing table page of about 10 MB.

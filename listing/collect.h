@@ -9,16 +9,12 @@
 
 #include "listing/internal.h"
 
+namespace kldlp::detail {
+
 // A tag name of the page equals a lower-case literal under ASCII case folding.
 template <size_t N> inline bool tag_is(const html_tok &t, const char (&name)[N])
 {
-    if (t.len != N - 1) return false;
-    for (size_t i = 0; i + 1 < N; i++) {
-        unsigned char c = static_cast<unsigned char>(t.text[i]);
-        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-        if (c != static_cast<unsigned char>(name[i])) return false;
-    }
-    return true;
+    return t.len == N - 1 && ci_equal(t.text, name, N - 1);
 }
 
 // Which of the given lower-case class names the tag's class attribute holds
@@ -33,26 +29,45 @@ inline unsigned class_bits(const char *attrs, size_t attrs_len, std::initializer
     unsigned bits = 0;
     size_t i = 0;
     while (i < n) {
-        while (i < n && is_html_space(static_cast<unsigned char>(v[i]))) i++;
+        while (i < n && is_html_space(v[i])) i++;
         const size_t start = i;
-        while (i < n && !is_html_space(static_cast<unsigned char>(v[i]))) i++;
+        while (i < n && !is_html_space(v[i])) i++;
         const size_t len = i - start;
         unsigned bit = 1;
         for (std::string_view name : names) {
-            if (len == name.size()) {
-                size_t k = 0;
-                for (; k < len; k++) {
-                    unsigned char c = static_cast<unsigned char>(v[start + k]);
-                    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-                    if (c != static_cast<unsigned char>(name[k])) break;
-                }
-                if (k == len) bits |= bit;
-            }
+            if (len == name.size() && ci_equal(v + start, name.data(), len)) bits |= bit;
             bit <<= 1;
         }
     }
     return bits;
 }
+
+// A walk over the tokens of a page from its first byte: the common start
+// of every pass.
+struct token_walk {
+    html_scan s;
+    html_tok t{};
+    token_walk(const char *page, size_t len) : s{page, page + len} {}
+    const html_tok &next()
+    {
+        scan_tok(&s, &t);
+        return t;
+    }
+};
+
+// The raw value of an attribute of a start tag, as a view into the page.
+inline bool attr_of(const html_tok &t, const char *name, std::string_view *value)
+{
+    const char *v;
+    size_t n;
+    if (!get_attr(t.attrs, t.attrs_len, name, &v, &n)) return false;
+    *value = std::string_view(v, n);
+    return true;
+}
+
+// Apache's column-sorting links (?C=N;O=D, ?C=M;O=A, ...): the fourth byte
+// names the column.
+inline bool is_sort_link(std::string_view href) { return href.size() > 3 && href.starts_with("?C="); }
 
 // Text gathered from one or more runs of the page, never longer than a cap.
 // The page outlives every pass, so while the text is a single run it is only
@@ -107,3 +122,5 @@ inline void ct_free(ctext *t)
     t->n = t->b.len;
     return 0;
 }
+
+} // namespace kldlp::detail

@@ -6,15 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/limits.h"
 #include "listing/collect.h"
 #include "listing/internal.h"
 
-namespace {
+namespace kldlp::detail {
 
-constexpr uint64_t k_def_page = 16777216;
-constexpr uint64_t k_def_entries = 100000;
-constexpr uint64_t k_def_href = 8192;
-constexpr uint64_t k_def_name = 1024;
+namespace {
 
 // Windows over heading and link texts: enough to read "Index of ..." and
 // "Parent Directory", small enough that a hostile page cannot grow them.
@@ -63,21 +61,19 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
     ctext heading{}, link{};
     bool in_h1 = false, in_title = false, title_done = false, in_item = false, in_cell = false, in_address = false,
          in_link = false;
-    html_scan s{page, page + len};
-    html_tok t;
+    token_walk w(page, len);
     int rc = 0;
-    const char *v;
-    size_t vn;
+    std::string_view v;
     for (;;) {
-        scan_tok(&s, &t);
+        const html_tok &t = w.next();
         if (t.kind == TOK_EOF) break;
         if (t.kind == TOK_OPEN) {
             if (tag_is(t, "a")) {
                 // The markers are only ever set, so a link whose href could
                 // change none of them is not looked into.
                 const bool wanted = !m->sort_link || (in_cell && !m->link_in_cell) || in_item;
-                if (wanted && get_attr(t.attrs, t.attrs_len, "href", &v, &vn)) {
-                    if (vn >= 3 && memcmp(v, "?C=", 3) == 0) m->sort_link = true;
+                if (wanted && attr_of(t, "href", &v)) {
+                    if (v.starts_with("?C=")) m->sort_link = true;
                     if (in_cell) m->link_in_cell = true;
                     if (in_item) {
                         m->link_in_item = true;
@@ -94,16 +90,16 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
             } else if (tag_is(t, "td")) {
                 in_cell = true;
             } else if (tag_is(t, "img")) {
-                if (!m->icon && get_attr(t.attrs, t.attrs_len, "alt", &v, &vn) && is_icon_alt(v, vn)) m->icon = true;
+                if (!m->icon && attr_of(t, "alt", &v) && is_icon_alt(v.data(), v.size())) m->icon = true;
             } else if (tag_is(t, "li")) {
                 in_item = true;
             } else if (tag_is(t, "table")) {
-                if (get_attr(t.attrs, t.attrs_len, "id", &v, &vn) && ci_eqn(v, vn, "index")) {
+                if (attr_of(t, "id", &v) && ci_eqn(v.data(), v.size(), "index")) {
                     m->table_index = true;
                     if (title_done && m->section_main) break;
                 }
             } else if (tag_is(t, "section")) {
-                if (get_attr(t.attrs, t.attrs_len, "id", &v, &vn) && ci_eqn(v, vn, "main")) {
+                if (attr_of(t, "id", &v) && ci_eqn(v.data(), v.size(), "main")) {
                     m->section_main = true;
                     if (title_done && m->table_index) break;
                 }
@@ -254,22 +250,20 @@ bool http_url(const char *url)
 // sizes nor dates.
 int list_pass(kldlp_ctx *c, const char *page, size_t len)
 {
-    html_scan s{page, page + len};
-    html_tok t;
+    token_walk w(page, len);
     bool in_item = false;
-    const char *v;
-    size_t vn;
+    std::string_view v;
     for (;;) {
-        scan_tok(&s, &t);
+        const html_tok &t = w.next();
         if (t.kind == TOK_EOF) return 0;
         if (t.kind == TOK_OPEN) {
             if (tag_is(t, "li")) {
                 in_item = true;
             } else if (in_item && tag_is(t, "a")) {
-                if (get_attr(t.attrs, t.attrs_len, "href", &v, &vn)) {
-                    if (vn > c->lim->max_href) {
+                if (attr_of(t, "href", &v)) {
+                    if (v.size() > c->lim->max_href) {
                         c->res->rejected++;
-                    } else if (int rc = add_href(c, v, vn, nullptr, 0, nullptr, 0); rc != 0) {
+                    } else if (int rc = add_href(c, v.data(), v.size(), nullptr, 0, nullptr, 0); rc != 0) {
                         return rc;
                     }
                 }
@@ -281,13 +275,18 @@ int list_pass(kldlp_ctx *c, const char *page, size_t len)
     }
 }
 
+} // namespace kldlp::detail
+
+using namespace kldlp::detail;
+
 int kldlp_parse(const char *page, size_t len, const char *page_url, const kldlp_opts *opts, kldlp_result *res)
 {
     if (!res) return KLDLP_E_ARG;
     memset(res, 0, sizeof *res);
     if (!page || !page_url || !http_url(page_url)) return KLDLP_E_ARG;
 
-    kldlp_limits lim{k_def_page, k_def_entries, k_def_href, k_def_name, 0};
+    using namespace klaspnet;
+    kldlp_limits lim{limits::page_max, limits::entries_max, limits::href_max, limits::name_max, 0};
     if (opts) {
         if (opts->max_page) lim.max_page = opts->max_page;
         if (opts->max_entries) lim.max_entries = opts->max_entries;

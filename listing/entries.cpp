@@ -5,46 +5,7 @@
 
 #include "listing/internal.h"
 
-int kldlp_utf8_valid(const char *s, size_t len)
-{
-    if (len == 0) return 1;
-    if (!s) return 0;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
-    size_t i = 0;
-    while (i < len) {
-        unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t n;
-        uint32_t cp, min;
-        if ((c & 0xE0) == 0xC0) {
-            n = 2;
-            cp = c & 0x1F;
-            min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 3;
-            cp = c & 0x0F;
-            min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 4;
-            cp = c & 0x07;
-            min = 0x10000;
-        } else {
-            return 0; // stray continuation byte or 11111xxx
-        }
-        if (len - i < n) return 0;
-        for (size_t k = 1; k < n; ++k) {
-            unsigned char d = p[i + k];
-            if ((d & 0xC0) != 0x80) return 0;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-        i += n;
-    }
-    return 1;
-}
+namespace kldlp::detail {
 
 namespace {
 
@@ -94,10 +55,8 @@ int name_ok(const char *s, size_t len)
         if (c < 0x20 || c == 0x7F || c == '/') return 0;
         high |= c & 0x80;
     }
-    return high ? kldlp_utf8_valid(s, len) : 1;
+    return high ? utf8_valid(s, len) : 1;
 }
-
-namespace {} // namespace
 
 // 64-bit hash of a name, eight bytes at a time with a final avalanche, so
 // that both the slot (low bits of the upper half) and the 32-bit tag kept in
@@ -183,21 +142,6 @@ void free_texts(kldlp_ctx *c)
         ch = prev;
     }
     c->texts = nullptr;
-}
-
-int reject(kldlp_ctx *c, char *name, char *date)
-{
-    c->res->rejected++;
-    free(name);
-    free(date);
-    return 0;
-}
-
-int give_up(char *name, char *date, int code)
-{
-    free(name);
-    free(date);
-    return code;
 }
 
 // Rebuild the name index with at least 2 * count + 2 slots (256 at first,
@@ -309,22 +253,6 @@ void name_prefetch(const kldlp_ctx *c, uint64_t hash)
 #endif
 }
 
-int add_entry(kldlp_ctx *c, char *name, int folder, int64_t size, char *date)
-{
-    if (!name) return reject(c, name, date);
-    const size_t len = strlen(name);
-    if (len > c->lim->max_name || !name_ok(name, len)) return reject(c, name, date);
-    uint64_t pos = 0, value = 0;
-    const int rc = find_slot(c, name, len, name_hash(name, len), &pos, &value);
-    if (rc == 1) return give_up(name, date, 0);
-    if (rc) return give_up(name, date, rc);
-    char *kept = nullptr;
-    if (date && !(kept = keep_text(c, date, strlen(date)))) return give_up(name, date, KLDLP_E_NOMEM);
-    free(date);
-    store(c, pos, value, name, folder, size, kept);
-    return 0;
-}
-
 int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int folder, int64_t size, const char *date,
              size_t date_len)
 {
@@ -362,6 +290,10 @@ void ctx_release(kldlp_ctx *c)
     sb_free(&c->text);
     c->plain_links = 0;
 }
+
+} // namespace kldlp::detail
+
+int kldlp_utf8_valid(const char *s, size_t len) { return klaspnet::text::utf8_valid(s, len) ? 1 : 0; }
 
 void kldlp_free(kldlp_result *res)
 {

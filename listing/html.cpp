@@ -9,10 +9,9 @@
 
 #include "listing/internal.h"
 
-namespace {
+namespace kldlp::detail {
 
-inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
-inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+namespace {
 
 // Byte classes of the attribute reader.
 constexpr uint8_t k_space = 1, k_slash = 2, k_equals = 4, k_gt = 8;
@@ -27,14 +26,6 @@ constexpr struct attr_bytes {
     }
     constexpr uint8_t operator[](unsigned char c) const { return b[c]; }
 } k_attr_byte;
-
-// Case-folded equality of n bytes.
-bool ci_same(const char *a, const char *b, size_t n)
-{
-    for (size_t i = 0; i < n; ++i)
-        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
 
 // First "-->" at or after p, or null.
 const char *find_comment_end(const char *p, const char *end)
@@ -57,7 +48,7 @@ const char *find_end_tag(const char *p, const char *end, const char *name, size_
     while (p < end) {
         const char *lt = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
         if (!lt) return nullptr;
-        if (static_cast<size_t>(end - lt) >= nlen + 2 && lt[1] == '/' && ci_same(lt + 2, name, nlen)) return lt;
+        if (static_cast<size_t>(end - lt) >= nlen + 2 && lt[1] == '/' && ci_equal(lt + 2, name, nlen)) return lt;
         p = lt + 1;
     }
     return nullptr;
@@ -89,9 +80,9 @@ void next_tok(html_scan *s, html_tok *t)
         const unsigned char c1 = left >= 2 ? static_cast<unsigned char>(p[1]) : 0;
         const char *name;
         bool closing = false;
-        if (is_ascii_alpha(c1)) {
+        if (is_alpha(c1)) {
             name = p + 1;
-        } else if (c1 == '/' && left >= 3 && is_ascii_alpha(static_cast<unsigned char>(p[2]))) {
+        } else if (c1 == '/' && left >= 3 && is_alpha(static_cast<unsigned char>(p[2]))) {
             name = p + 2;
             closing = true;
         } else if (c1 == '!' && left >= 4 && p[2] == '-' && p[3] == '-') {
@@ -124,10 +115,10 @@ void next_tok(html_scan *s, html_tok *t)
             // Script and style bodies are raw text: nothing inside is markup.
             const char *raw = nullptr;
             size_t rlen = 0;
-            if (name_len == 6 && ci_same(name, "script", 6)) {
+            if (name_len == 6 && ci_equal(name, "script", 6)) {
                 raw = "script";
                 rlen = 6;
-            } else if (name_len == 5 && ci_same(name, "style", 5)) {
+            } else if (name_len == 5 && ci_equal(name, "style", 5)) {
                 raw = "style";
                 rlen = 5;
             }
@@ -149,13 +140,13 @@ void next_tok(html_scan *s, html_tok *t)
 int ci_eqn(const char *s, size_t len, const char *text)
 {
     const size_t n = strlen(text);
-    return n == len && ci_same(s, text, n) ? 1 : 0;
+    return n == len && ci_equal(s, text, n) ? 1 : 0;
 }
 
 int ci_prefix(const char *s, size_t len, const char *text)
 {
     const size_t n = strlen(text);
-    return len >= n && ci_same(s, text, n) ? 1 : 0;
+    return len >= n && ci_equal(s, text, n) ? 1 : 0;
 }
 
 int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len)
@@ -194,27 +185,12 @@ int get_attr(const char *attrs, size_t attrs_len, const char *name, const char *
                 vlen = static_cast<size_t>(attrs + i - v);
             }
         }
-        if (nlen && nlen == want && ci_same(attrs + ns, name, nlen)) {
+        if (nlen && nlen == want && ci_equal(attrs + ns, name, nlen)) {
             *val = v;
             *val_len = vlen;
             return 1;
         }
         if (!nlen) ++i; // "=x" or a stray ">": step over it
-    }
-    return 0;
-}
-
-int has_class(const char *attrs, size_t attrs_len, const char *cls)
-{
-    const char *v;
-    size_t vlen;
-    if (!get_attr(attrs, attrs_len, "class", &v, &vlen)) return 0;
-    size_t i = 0;
-    while (i < vlen) {
-        while (i < vlen && is_html_space(static_cast<unsigned char>(v[i]))) ++i;
-        const size_t st = i;
-        while (i < vlen && !is_html_space(static_cast<unsigned char>(v[i]))) ++i;
-        if (i > st && ci_eqn(v + st, i - st, cls)) return 1;
     }
     return 0;
 }
@@ -337,14 +313,6 @@ constexpr ent k_ent[] = {
     {"apos", 4, 0x27}, {"nbsp", 4, 0xA0}, {"#", 1, 0},
 };
 
-inline int hexval(unsigned char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // A character reference at p (p[0] == '&', n > 2 bytes remain). Returns its
 // length and code point, or 0 when there is none.
 size_t one_ref(const char *p, size_t n, int32_t *cp)
@@ -364,8 +332,7 @@ size_t one_ref(const char *p, size_t n, int32_t *cp)
     const size_t first = i;
     int64_t v = 0;
     while (i < n && i - first < 8) {
-        int d = hex ? hexval(static_cast<unsigned char>(p[i]))
-                    : (is_digit(static_cast<unsigned char>(p[i])) ? p[i] - '0' : -1);
+        int d = hex ? hex_value(p[i]) : (is_digit(static_cast<unsigned char>(p[i])) ? p[i] - '0' : -1);
         if (d < 0) break;
         v = v * (hex ? 16 : 10) + d;
         ++i;
@@ -400,20 +367,6 @@ inline size_t put_utf8(char *o, uint32_t cp)
 }
 
 } // namespace
-
-// Every reference is at least as long as what it decodes to (the shortest
-// one that yields three bytes, "&#0;", is four bytes long), so the output
-// never outgrows the input and one allocation of len + 1 bytes suffices.
-char *kldlp_html_decode(const char *s, size_t len, int *bad)
-{
-    if (bad) *bad = 0;
-    if (!s) return nullptr;
-    if (len == SIZE_MAX) return nullptr;
-    char *out = static_cast<char *>(malloc(len + 1));
-    if (!out) return nullptr;
-    html_decode_to(s, len, out, bad);
-    return out;
-}
 
 size_t html_decode_to(const char *s, size_t len, char *out, int *bad)
 {
@@ -455,39 +408,22 @@ size_t html_decode_to(const char *s, size_t len, char *out, int *bad)
     return o;
 }
 
-char *pct_decode_n(const char *s, size_t len, size_t *out_len)
+} // namespace kldlp::detail
+
+using namespace kldlp::detail;
+
+// Every reference is at least as long as what it decodes to (the shortest
+// one that yields three bytes, "&#0;", is four bytes long), so the output
+// never outgrows the input and one allocation of len + 1 bytes suffices.
+char *kldlp_html_decode(const char *s, size_t len, int *bad)
 {
-    if (!s || len == SIZE_MAX) return nullptr;
+    if (bad) *bad = 0;
+    if (!s) return nullptr;
+    if (len == SIZE_MAX) return nullptr;
     char *out = static_cast<char *>(malloc(len + 1));
     if (!out) return nullptr;
-    const size_t o = pct_decode_to(s, len, out);
-    if (out_len) *out_len = o;
+    html_decode_to(s, len, out, bad);
     return out;
 }
 
-size_t pct_decode_to(const char *s, size_t len, char *out)
-{
-    size_t o = 0, i = 0;
-    while (i < len) {
-        const char *pc = static_cast<const char *>(memchr(s + i, '%', len - i));
-        const size_t run = (pc ? static_cast<size_t>(pc - s) : len) - i;
-        if (run && out + o != s + i) memmove(out + o, s + i, run); // out may be s itself
-        o += run;
-        i += run;
-        if (i >= len) break;
-        if (len - i >= 3) {
-            const int h = hexval(static_cast<unsigned char>(s[i + 1]));
-            const int l = hexval(static_cast<unsigned char>(s[i + 2]));
-            if (h >= 0 && l >= 0) {
-                out[o++] = static_cast<char>(h * 16 + l);
-                i += 3;
-                continue;
-            }
-        }
-        out[o++] = s[i++];
-    }
-    out[o] = '\0';
-    return o;
-}
-
-char *kldlp_pct_decode(const char *s, size_t len) { return pct_decode_n(s, len, nullptr); }
+char *kldlp_pct_decode(const char *s, size_t len) { return pct_decode(s, len, nullptr); }

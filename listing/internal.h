@@ -6,7 +6,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/chars.h"
+#include "common/text.h"
 #include "listing/kldlp.h"
+
+namespace kldlp::detail {
+
+using namespace klaspnet::text;
 
 // ---- entry table -------------------------------------------------------
 
@@ -47,11 +53,10 @@ struct kldlp_ctx {
 };
 
 int name_ok(const char *s, size_t len);
-// Takes ownership of name and date (both heap or null). 0, -3 or -4.
-int add_entry(kldlp_ctx *c, char *name, int folder, int64_t size, char *date);
-// The same insertion for a name that has already passed name_ok (len bytes,
-// no NUL among them; hash = name_hash of them) and an optional date text
-// (date_len bytes, null for none). Both are copied only when the name
+// Inserts an entry whose name has already passed name_ok (len bytes, no
+// NUL among them; hash = name_hash of them) with an optional date text
+// (date_len bytes, null for none). A name longer than max_name or already
+// in the table counts as rejected. Both texts are copied only when the name
 // becomes an entry. 0, -3 or -4.
 int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int folder, int64_t size, const char *date,
              size_t date_len);
@@ -85,11 +90,9 @@ struct html_tok {
 // and the bodies of script and style elements.
 void next_tok(html_scan *s, html_tok *t);
 int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len);
-int has_class(const char *attrs, size_t attrs_len, const char *cls);
 int ci_eqn(const char *s, size_t len, const char *text);
 int ci_prefix(const char *s, size_t len, const char *text);
 void trim(const char **s, size_t *len);
-inline bool is_html_space(unsigned char c) { return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20; }
 
 [[nodiscard]] int sb_add(sbuf *b, const char *s, size_t n);
 // Empties the builder and makes room for n bytes and a NUL; the data
@@ -98,16 +101,12 @@ inline bool is_html_space(unsigned char c) { return c == 0x09 || c == 0x0A || c 
 char *sb_room(sbuf *b, size_t n);
 void sb_free(sbuf *b);
 
-char *pct_decode_n(const char *s, size_t len, size_t *out_len);
-// The decoders writing into caller storage of at least len + 1 bytes (their
-// output is never longer than their input); they return the output length
-// and NUL-terminate it. pct_decode_to may decode in place (out == s).
+// The character-reference decoder writing into caller storage of at least
+// len + 1 bytes (its output is never longer than its input); it returns the
+// output length and NUL-terminates it.
 size_t html_decode_to(const char *s, size_t len, char *out, int *bad);
-size_t pct_decode_to(const char *s, size_t len, char *out);
 
 // ---- the tokenizer's common steps, inline ------------------------------
-
-inline bool is_ascii_alpha(unsigned char c) { return static_cast<unsigned char>((c | 0x20) - 'a') < 26; }
 
 // Bytes that continue a tag name: ASCII letters, digits, ":" and "-".
 inline constexpr struct tag_name_bytes {
@@ -190,7 +189,7 @@ inline void scan_tok(html_scan *s, html_tok *t)
     if (end - p >= 3) {
         const bool closing = p[1] == '/';
         const char *name = p + (closing ? 2 : 1);
-        if (is_ascii_alpha(static_cast<unsigned char>(*name))) {
+        if (is_alpha(static_cast<unsigned char>(*name))) {
             const char *q = name + 1;
             while (q < end && k_tag_name_byte[static_cast<unsigned char>(*q)]) ++q;
             const size_t name_len = static_cast<size_t>(q - name);
@@ -248,3 +247,5 @@ int parse_pre(kldlp_ctx *c, const char *page, size_t len, int nginx_mode, int *p
 int aspnet_table_pass(kldlp_ctx *c, const char *page, size_t len);
 int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognised);
 int list_pass(kldlp_ctx *c, const char *page, size_t len);
+
+} // namespace kldlp::detail

@@ -15,6 +15,8 @@
 #include "listing/collect.h"
 #include "listing/internal.h"
 
+namespace kldlp::detail {
+
 namespace {
 
 // A line is at most a few hundred bytes; anything longer is not a listing
@@ -33,15 +35,13 @@ struct pre_state {
     bool pending, in_link, collecting, in_pre;
 };
 
-bool is_sort_href(const char *v, size_t n) { return n > 3 && memcmp(v, "?C=", 3) == 0; }
-
 // The next column of `words` words, starting at *pos: skip spaces, then take
 // words separated by spaces; the column ends before the space after its last
 // word. Returns false when only spaces remain.
 bool next_column(const char *s, size_t n, size_t *pos, int words, const char **col, size_t *col_len)
 {
     size_t i = *pos;
-    while (i < n && is_html_space(static_cast<unsigned char>(s[i]))) i++;
+    while (i < n && is_html_space(s[i])) i++;
     if (i == n) {
         *pos = n;
         return false;
@@ -49,9 +49,9 @@ bool next_column(const char *s, size_t n, size_t *pos, int words, const char **c
     const size_t start = i;
     size_t stop = i;
     for (int w = 0; w < words; w++) {
-        while (i < n && is_html_space(static_cast<unsigned char>(s[i]))) i++;
+        while (i < n && is_html_space(s[i])) i++;
         if (i == n) break;
-        while (i < n && !is_html_space(static_cast<unsigned char>(s[i]))) i++;
+        while (i < n && !is_html_space(s[i])) i++;
         stop = i;
     }
     *col = s + start;
@@ -102,13 +102,11 @@ int parse_pre(kldlp_ctx *c, const char *page, size_t len, int nginx_mode, int *p
         st.layout[1] = 'S';
         st.ncols = 2;
     }
-    html_scan s{page, page + len};
-    html_tok t;
+    token_walk w(page, len);
     int rc = 0;
-    const char *v;
-    size_t vn;
+    std::string_view v;
     for (;;) {
-        scan_tok(&s, &t);
+        const html_tok &t = w.next();
         // A link's line ends where the next link starts, at </pre> and at the
         // end of the page.
         if (st.pending && (t.kind == TOK_EOF || (t.kind == TOK_CLOSE && tag_is(t, "pre")) ||
@@ -137,15 +135,15 @@ int parse_pre(kldlp_ctx *c, const char *page, size_t len, int nginx_mode, int *p
             if (lf) st.collecting = false;
         } else if (t.kind == TOK_OPEN) {
             if (tag_is(t, "a")) {
-                if (!get_attr(t.attrs, t.attrs_len, "href", &v, &vn)) continue;
-                if (!nginx_mode && is_sort_href(v, vn)) {
+                if (!attr_of(t, "href", &v)) continue;
+                if (!nginx_mode && is_sort_link(v)) {
                     if (st.ncols < k_max_cols && (v[3] == 'D' || v[3] == 'M' || v[3] == 'S'))
                         st.layout[st.ncols++] = v[3];
                     continue;
                 }
                 ct_reset(&st.trail);
-                st.href = v;
-                st.href_len = vn;
+                st.href = v.data();
+                st.href_len = v.size();
                 st.collecting = false;
                 st.in_link = true;
                 st.pending = true;
@@ -160,3 +158,5 @@ int parse_pre(kldlp_ctx *c, const char *page, size_t len, int nginx_mode, int *p
     ct_free(&st.trail);
     return rc;
 }
+
+} // namespace kldlp::detail

@@ -5,11 +5,9 @@
 
 #include "listing/internal.h"
 
-namespace {
+namespace kldlp::detail {
 
-inline bool is_alpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+namespace {
 
 inline void set(url_part &u, const char *p, size_t len)
 {
@@ -26,11 +24,9 @@ void uparse(const char *ref, url_parts *out)
     *out = url_parts{};
     if (!ref) return;
     const char *p = ref;
-    if (is_alpha(static_cast<unsigned char>(*p))) {
+    if (is_alpha(*p)) {
         const char *q = p + 1;
-        while (is_alpha(static_cast<unsigned char>(*q)) || is_digit(static_cast<unsigned char>(*q)) || *q == '+' ||
-               *q == '-' || *q == '.')
-            ++q;
+        while (is_alpha(*q) || is_digit(*q) || *q == '+' || *q == '-' || *q == '.') ++q;
         if (*q == ':') {
             set(out->scheme, p, static_cast<size_t>(q - p));
             p = q + 1;
@@ -115,6 +111,10 @@ inline char *put(char *o, const char *s, size_t n)
 }
 
 } // namespace
+
+} // namespace kldlp::detail
+
+using namespace kldlp::detail;
 
 int kldlp_resolve(const char *base, const char *ref, char *dst, size_t dst_size)
 {
@@ -206,27 +206,17 @@ int kldlp_resolve(const char *base, const char *ref, char *dst, size_t dst_size)
     return 0;
 }
 
-namespace {
+namespace kldlp::detail {
 
-inline int hexval(unsigned char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+namespace {
 
 // Next byte of a percent-decoded range: "%" with two hex digits inside the
 // range is one byte, anything else stands for itself.
 inline unsigned char pct_next(const char *s, size_t n, size_t &i)
 {
-    if (s[i] == '%' && n - i >= 3) {
-        const int h = hexval(static_cast<unsigned char>(s[i + 1]));
-        const int l = hexval(static_cast<unsigned char>(s[i + 2]));
-        if (h >= 0 && l >= 0) {
-            i += 3;
-            return static_cast<unsigned char>(h * 16 + l);
-        }
+    if (s[i] == '%' && n - i >= 3 && is_hex(s[i + 1]) && is_hex(s[i + 2])) {
+        i += 3;
+        return static_cast<unsigned char>(hex_value(s[i - 2]) * 16 + hex_value(s[i - 1]));
     }
     return static_cast<unsigned char>(s[i++]);
 }
@@ -259,17 +249,7 @@ bool same_folder(const char *a, size_t an, const char *b, size_t bn)
     }
 }
 
-bool ci_same_part(const url_part &a, const url_part &b)
-{
-    if (a.len != b.len) return false;
-    for (size_t i = 0; i < a.len; ++i)
-        if (lower(static_cast<unsigned char>(a.p[i])) != lower(static_cast<unsigned char>(b.p[i]))) return false;
-    return true;
-}
-
-} // namespace
-
-namespace {
+bool ci_same_part(const url_part &a, const url_part &b) { return a.len == b.len && ci_equal(a.p, b.p, a.len); }
 
 // The child test, telling memory exhaustion (-4) apart from a link whose last
 // segment is no usable name (-1): a page parsed while memory ran short must
@@ -311,7 +291,7 @@ int child_name(const char *page_url, const char *link, char **name, int *folder)
     if (!same_folder(ln.path.p, k, fp, fn)) return 0;
 
     size_t dlen = 0;
-    char *dec = pct_decode_n(ln.path.p + k, n - k, &dlen);
+    char *dec = pct_decode(ln.path.p + k, n - k, &dlen);
     if (!dec) return KLDLP_E_NOMEM;
     if (!name_ok(dec, dlen)) {
         free(dec);
@@ -323,12 +303,6 @@ int child_name(const char *page_url, const char *link, char **name, int *folder)
 }
 
 } // namespace
-
-int kldlp_child_name(const char *page_url, const char *link, char **name, int *folder)
-{
-    const int rc = child_name(page_url, link, name, folder);
-    return rc < 0 ? -1 : rc;
-}
 
 namespace {
 
@@ -510,4 +484,12 @@ int add_href(kldlp_ctx *c, const char *href, size_t href_len, const char *size, 
         return 0;
     }
     return finish(c, name, strlen(name), name, folder, size, size_len, date, date_len);
+}
+
+} // namespace kldlp::detail
+
+int kldlp_child_name(const char *page_url, const char *link, char **name, int *folder)
+{
+    const int rc = child_name(page_url, link, name, folder);
+    return rc < 0 ? -1 : rc;
 }

@@ -7,9 +7,9 @@
 
 #include "listing/internal.h"
 
-namespace {
+namespace kldlp::detail {
 
-inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+namespace {
 
 // Length of a thousands separator at p (n bytes left), or 0: space,
 // apostrophe, comma, full stop, U+00A0, U+066C, U+2009, U+2019, U+202F.
@@ -23,48 +23,6 @@ inline size_t size_sep(const unsigned char *p, size_t n)
 }
 
 } // namespace
-
-int64_t kldlp_parse_size(const char *s, size_t len)
-{
-    if (!s) return -1;
-    trim(&s, &len);
-    if (len == 0) return -1;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
-    const unsigned char *sep = nullptr; // the first separator; all others must match it
-    size_t seplen = 0;
-    size_t groups = 0;
-    uint64_t v = 0;
-    size_t i = 0;
-    for (;;) {
-        const size_t st = i;
-        while (i < len && is_digit(p[i])) {
-            if (v > (static_cast<uint64_t>(INT64_MAX) - (p[i] - '0')) / 10) return -1;
-            v = v * 10 + (p[i] - '0');
-            ++i;
-        }
-        const size_t nd = i - st;
-        if (nd == 0) return -1; // text starting with a separator, or a separator not followed by a digit
-        ++groups;
-        const bool last = i == len;
-        if (groups == 1) {
-            if (nd > (last ? 19u : 3u)) return -1;
-        } else if (last) {
-            if (nd != 3) return -1;
-        } else if (nd != 2 && nd != 3) {
-            return -1;
-        }
-        if (last) return static_cast<int64_t>(v);
-        const size_t k = size_sep(p + i, len - i);
-        if (!k) return -1;
-        if (!sep) {
-            sep = p + i;
-            seplen = k;
-        } else if (k != seplen || memcmp(sep, p + i, k) != 0) {
-            return -1;
-        }
-        i += k;
-    }
-}
 
 namespace {
 
@@ -94,10 +52,6 @@ constexpr marker k_marker[] = {
 
 constexpr int k_mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-inline bool is_alpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
-
 constexpr size_t k_longest_word = 9; // "september"
 
 // A lower-cased word equals a lower-case text.
@@ -126,124 +80,163 @@ inline bool day_month_shape(const date_shape_t &sh)
     return sh.ok && sh.month == 0 && sh.n >= 3 && sh.ndig[0] <= 2 && sh.ndig[1] <= 2 && sh.ndig[2] == 4;
 }
 
+// The steps of date_shape. Each reads one token at the reader's position:
+// read (the token was taken), none (the step does not apply here), fail
+// (the text is no date).
+enum class step { read, none, fail };
+
+struct shape_reader {
+    const unsigned char *p;
+    size_t len;
+    size_t i = 0;
+    bool after_space = true;
+    date_shape_t sh{};
+
+    // A run of digits: the first 9 form the value; more fail, as does a
+    // ninth number.
+    step number()
+    {
+        if (!is_digit(p[i])) return step::none;
+        if (sh.n == 8) return step::fail;
+        const size_t st = i;
+        int32_t v = 0;
+        while (i < len && is_digit(p[i])) {
+            if (i - st == 9) return step::fail;
+            v = v * 10 + (p[i] - '0');
+            ++i;
+        }
+        sh.nums[sh.n] = v;
+        sh.ndig[sh.n] = static_cast<int32_t>(i - st);
+        sh.n++;
+        after_space = false;
+        return step::read;
+    }
+
+    // A numeric zone offset ("+0100", "-05:00") stands apart after the time.
+    // A "+" anywhere else fails the text; a "-" elsewhere is punctuation.
+    step offset()
+    {
+        const unsigned char c = p[i];
+        if (c != '+' && c != '-') return step::none;
+        if (!(after_space && sh.n > 4 && len - i >= 3 && is_digit(p[i + 1]) && is_digit(p[i + 2])))
+            return c == '+' ? step::fail : step::none;
+        const int hh = (p[i + 1] - '0') * 10 + (p[i + 2] - '0');
+        int mm = 0;
+        i += 3;
+        if (i < len && p[i] == ':') ++i;
+        if (len - i >= 2 && is_digit(p[i]) && is_digit(p[i + 1])) {
+            mm = (p[i] - '0') * 10 + (p[i + 1] - '0');
+            i += 2;
+        }
+        if (hh > 14 || mm > 59 || sh.tz) return step::fail;
+        sh.tz = 1;
+        sh.tz_min = (c == '-' ? -1 : 1) * (hh * 60 + mm);
+        after_space = true;
+        return step::read;
+    }
+
+    // HTML spaces, U+00A0, U+202F and U+2009.
+    step space()
+    {
+        const unsigned char c = p[i];
+        size_t k = 0;
+        if (is_html_space(c))
+            k = 1;
+        else if (c == 0xC2 && len - i >= 2 && p[i + 1] == 0xA0)
+            k = 2;
+        else if (c == 0xE2 && len - i >= 3 && p[i + 1] == 0x80 && (p[i + 2] == 0xAF || p[i + 2] == 0x89))
+            k = 3;
+        if (!k) return step::none;
+        i += k;
+        after_space = true;
+        return step::read;
+    }
+
+    // Punctuation; the first one after the first number is the separator
+    // that tells day-first locales ("-" and ".") apart.
+    step punctuation()
+    {
+        const unsigned char c = p[i];
+        if (c != ',' && c != '-' && c != '.' && c != '/' && c != ':') return step::none;
+        if (sh.n == 1 && sh.sep == 0 && c != ':' && c != ',') sh.sep = c;
+        ++i;
+        after_space = false;
+        return step::read;
+    }
+
+    // A word of letters and dots: am/pm, a zone name, ISO's "T", or a month.
+    step word()
+    {
+        if (!is_alpha(p[i])) return step::none;
+        const size_t st = i;
+        while (i < len && (is_alpha(p[i]) || p[i] == '.')) ++i;
+        size_t wn = i - st;
+        while (wn && p[st + wn - 1] == '.') --wn; // "a.m." and "Jan." match as "a.m" and "jan"
+        // No known word is longer than "september"; a longer one fails.
+        if (wn > k_longest_word) return step::fail;
+        char w[k_longest_word];
+        for (size_t k = 0; k < wn; ++k) w[k] = static_cast<char>(to_lower(p[st + k]));
+        after_space = false;
+        if (word_is(w, wn, "am") || word_is(w, wn, "a.m") || word_is(w, wn, "pm") || word_is(w, wn, "p.m")) {
+            if (sh.ampm) return step::fail;
+            sh.ampm = w[0] == 'a' ? 1 : 2;
+            return step::read;
+        }
+        if (word_is(w, wn, "utc") || word_is(w, wn, "gmt") || word_is(w, wn, "z")) {
+            if (sh.tz) return step::fail;
+            sh.tz = 1;
+            sh.tz_min = 0;
+            return step::read;
+        }
+        if (sh.n == 3 && word_is(w, wn, "t")) return step::read; // ISO 8601 date-time separator
+        int32_t m = 0;
+        for (int k = 0; k < 12 && !m; ++k)
+            if ((wn == k_mon[k].len && memcmp(w, k_mon[k].text, wn) == 0) ||
+                (wn == k_mon_full[k].len && memcmp(w, k_mon_full[k].text, wn) == 0))
+                m = k + 1;
+        if (!m || sh.month) return step::fail; // weekday names and other words are not read
+        sh.month = m;
+        if (sh.n == 1 && sh.sep == 0 && st > 0 && (p[st - 1] == '-' || p[st - 1] == '/' || p[st - 1] == ' '))
+            sh.sep = p[st - 1];
+        return step::read;
+    }
+
+    // The morning/afternoon markers of Japanese, Chinese and Korean locales.
+    step marker()
+    {
+        if (len - i < 6) return step::none;
+        for (const auto &mk : k_marker) {
+            if (memcmp(p + i, mk.b, 6) != 0) continue;
+            if (sh.ampm) return step::fail;
+            sh.ampm = mk.ampm;
+            i += 6;
+            after_space = true;
+            return step::read;
+        }
+        return step::none;
+    }
+};
+
 } // namespace
 
 void date_shape(const char *s, size_t len, date_shape_t *out)
 {
-    date_shape_t sh{};
-    *out = sh;
+    *out = date_shape_t{};
     if (!s) return;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
-    int after_space = 1;
-    size_t i = 0;
-    while (i < len) {
-        const unsigned char c = p[i];
-        if (is_digit(c)) {
-            if (sh.n == 8) return;
-            const size_t st = i;
-            int32_t v = 0;
-            while (i < len && is_digit(p[i])) {
-                if (i - st == 9) return; // more than 9 digits
-                v = v * 10 + (p[i] - '0');
-                ++i;
-            }
-            sh.nums[sh.n] = v;
-            sh.ndig[sh.n] = static_cast<int32_t>(i - st);
-            sh.n++;
-            after_space = 0;
-            continue;
-        }
-        if (c == '+' || c == '-') {
-            // A numeric zone offset ("+0100", "-05:00") stands apart after the time.
-            if (after_space && sh.n > 4 && len - i >= 3 && is_digit(p[i + 1]) && is_digit(p[i + 2])) {
-                const int hh = (p[i + 1] - '0') * 10 + (p[i + 2] - '0');
-                int mm = 0;
-                i += 3;
-                if (i < len && p[i] == ':') ++i;
-                if (len - i >= 2 && is_digit(p[i]) && is_digit(p[i + 1])) {
-                    mm = (p[i] - '0') * 10 + (p[i + 1] - '0');
-                    i += 2;
-                }
-                if (hh > 14 || mm > 59 || sh.tz) return;
-                sh.tz = 1;
-                sh.tz_min = (c == '-' ? -1 : 1) * (hh * 60 + mm);
-                after_space = 1;
-                continue;
-            }
-            if (c == '+') return;
-        }
-        if (is_html_space(c)) {
-            ++i;
-            after_space = 1;
-            continue;
-        }
-        if (c == 0xC2 && len - i >= 2 && p[i + 1] == 0xA0) {
-            i += 2;
-            after_space = 1;
-            continue;
-        }
-        if (c == 0xE2 && len - i >= 3 && p[i + 1] == 0x80 && (p[i + 2] == 0xAF || p[i + 2] == 0x89)) {
-            i += 3;
-            after_space = 1;
-            continue;
-        }
-        if (c == ',' || c == '-' || c == '.' || c == '/' || c == ':') {
-            if (sh.n == 1 && sh.sep == 0 && c != ':' && c != ',') sh.sep = c;
-            ++i;
-            after_space = 0;
-            continue;
-        }
-        if (is_alpha(c)) {
-            const size_t st = i;
-            while (i < len && (is_alpha(p[i]) || p[i] == '.')) ++i;
-            size_t wn = i - st;
-            while (wn && s[st + wn - 1] == '.') --wn; // "a.m." and "Jan." match as "a.m" and "jan"
-            // No known word is longer than "september"; a longer one fails.
-            if (wn > k_longest_word) return;
-            char w[k_longest_word];
-            for (size_t k = 0; k < wn; ++k) w[k] = static_cast<char>(lower(p[st + k]));
-            if (word_is(w, wn, "am") || word_is(w, wn, "a.m") || word_is(w, wn, "pm") || word_is(w, wn, "p.m")) {
-                if (sh.ampm) return;
-                sh.ampm = w[0] == 'a' ? 1 : 2;
-            } else if (word_is(w, wn, "utc") || word_is(w, wn, "gmt") || word_is(w, wn, "z")) {
-                if (sh.tz) return;
-                sh.tz = 1;
-                sh.tz_min = 0;
-            } else if (sh.n == 3 && word_is(w, wn, "t")) {
-                // ISO 8601 date-time separator
-            } else {
-                int32_t m = 0;
-                for (int k = 0; k < 12 && !m; ++k)
-                    if ((wn == k_mon[k].len && memcmp(w, k_mon[k].text, wn) == 0) ||
-                        (wn == k_mon_full[k].len && memcmp(w, k_mon_full[k].text, wn) == 0))
-                        m = k + 1;
-                if (!m || sh.month) return; // weekday names and other words are not read
-                sh.month = m;
-                if (sh.n == 1 && sh.sep == 0 && st > 0 && (p[st - 1] == '-' || p[st - 1] == '/' || p[st - 1] == ' '))
-                    sh.sep = p[st - 1];
-            }
-            after_space = 0;
-            continue;
-        }
-        if (len - i >= 6) {
-            const marker *hit = nullptr;
-            for (const marker &mk : k_marker)
-                if (memcmp(p + i, mk.b, 6) == 0) {
-                    hit = &mk;
-                    break;
-                }
-            if (hit) {
-                if (sh.ampm) return;
-                sh.ampm = hit->ampm;
-                i += 6;
-                after_space = 1;
-                continue;
-            }
-        }
-        return;
+    shape_reader r{reinterpret_cast<const unsigned char *>(s), len};
+    while (r.i < len) {
+        // Each byte is tried by the steps in this order; the first that
+        // applies reads its token.
+        step st = r.number();
+        if (st == step::none) st = r.offset();
+        if (st == step::none) st = r.space();
+        if (st == step::none) st = r.punctuation();
+        if (st == step::none) st = r.word();
+        if (st == step::none) st = r.marker();
+        if (st != step::read) return; // a failure, or a byte no step reads
     }
-    sh.ok = 1;
-    *out = sh;
+    r.sh.ok = 1;
+    *out = r.sh;
 }
 
 int64_t date_from_shape(const date_shape_t *sh, int32_t order)
@@ -315,14 +308,6 @@ int64_t date_from_shape(const date_shape_t *sh, int32_t order)
     if (sh->tz) secs -= static_cast<int64_t>(sh->tz_min) * 60;
     if (secs < 0) return -1;
     return secs * 1000;
-}
-
-int64_t kldlp_parse_date(const char *s, size_t len, int32_t order)
-{
-    if (!s) return -1;
-    date_shape_t sh;
-    date_shape(s, len, &sh);
-    return date_from_shape(&sh, order);
 }
 
 // One listing never mixes day-first and month-first readings: the numeric
@@ -405,4 +390,58 @@ void decide_dates(kldlp_ctx *c)
         free(c->index);
         c->index = nullptr;
     }
+}
+
+} // namespace kldlp::detail
+
+using namespace kldlp::detail;
+
+int64_t kldlp_parse_size(const char *s, size_t len)
+{
+    if (!s) return -1;
+    trim(&s, &len);
+    if (len == 0) return -1;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(s);
+    const unsigned char *sep = nullptr; // the first separator; all others must match it
+    size_t seplen = 0;
+    size_t groups = 0;
+    uint64_t v = 0;
+    size_t i = 0;
+    for (;;) {
+        const size_t st = i;
+        while (i < len && is_digit(p[i])) {
+            if (v > (static_cast<uint64_t>(INT64_MAX) - (p[i] - '0')) / 10) return -1;
+            v = v * 10 + (p[i] - '0');
+            ++i;
+        }
+        const size_t nd = i - st;
+        if (nd == 0) return -1; // text starting with a separator, or a separator not followed by a digit
+        ++groups;
+        const bool last = i == len;
+        if (groups == 1) {
+            if (nd > (last ? 19u : 3u)) return -1;
+        } else if (last) {
+            if (nd != 3) return -1;
+        } else if (nd != 2 && nd != 3) {
+            return -1;
+        }
+        if (last) return static_cast<int64_t>(v);
+        const size_t k = size_sep(p + i, len - i);
+        if (!k) return -1;
+        if (!sep) {
+            sep = p + i;
+            seplen = k;
+        } else if (k != seplen || memcmp(sep, p + i, k) != 0) {
+            return -1;
+        }
+        i += k;
+    }
+}
+
+int64_t kldlp_parse_date(const char *s, size_t len, int32_t order)
+{
+    if (!s) return -1;
+    date_shape_t sh;
+    date_shape(s, len, &sh);
+    return date_from_shape(&sh, order);
 }

@@ -16,6 +16,8 @@
 #include "listing/collect.h"
 #include "listing/internal.h"
 
+namespace kldlp::detail {
+
 namespace {
 
 // No size, date or cell a server writes comes near this; a hostile page
@@ -184,11 +186,10 @@ int aspnet_table_pass(kldlp_ctx *c, const char *page, size_t len)
     const size_t name_cap = max_name > (SIZE_MAX - 16) / 10 ? SIZE_MAX : static_cast<size_t>(max_name * 10 + 16);
     asp_row row{};
     bool in_row = false;
-    html_scan s{page, page + len};
-    html_tok t;
+    token_walk w(page, len);
     int rc = 0;
     for (;;) {
-        scan_tok(&s, &t);
+        const html_tok &t = w.next();
         if (in_row && (t.kind == TOK_EOF || (t.kind == TOK_OPEN && tag_is(t, "tr")) ||
                        (t.kind == TOK_CLOSE && (tag_is(t, "tr") || tag_is(t, "table") || tag_is(t, "tbody"))))) {
             in_row = false;
@@ -250,13 +251,11 @@ int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognis
     if (!row) return KLDLP_E_NOMEM;
     columns cols;
     bool in_row = false;
-    html_scan s{page, page + len};
-    html_tok t;
+    token_walk w(page, len);
     int rc = 0;
-    const char *v;
-    size_t vn;
+    std::string_view v;
     for (;;) {
-        scan_tok(&s, &t);
+        const html_tok &t = w.next();
         if (in_row && (t.kind == TOK_EOF || row_ends(t))) {
             in_row = false;
             if ((rc = gen_finish(c, row, &cols, recognised)) != 0) break;
@@ -280,9 +279,9 @@ int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognis
                 row->cur = row->count < k_max_cells ? row->count : -1;
                 if (row->count < INT32_MAX) row->count++;
                 if (th) row->header = true;
-            } else if (row->cur >= 0 && tag_is(t, "a") && get_attr(t.attrs, t.attrs_len, "href", &v, &vn)) {
+            } else if (row->cur >= 0 && tag_is(t, "a") && attr_of(t, "href", &v)) {
                 if (row->header) {
-                    if (vn > 3 && memcmp(v, "?C=", 3) == 0) {
+                    if (is_sort_link(v)) {
                         if (v[3] == 'N') {
                             cols.name = row->cur;
                             cols.known = true;
@@ -295,8 +294,8 @@ int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognis
                     }
                 } else if (row->link_cell < 0) {
                     row->link_cell = row->cur;
-                    row->href = v;
-                    row->href_len = vn;
+                    row->href = v.data();
+                    row->href_len = v.size();
                 }
             }
         } else if (tag_is(t, "td") || tag_is(t, "th")) { // TOK_CLOSE
@@ -307,3 +306,5 @@ int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognis
     free(row);
     return rc;
 }
+
+} // namespace kldlp::detail

@@ -9,13 +9,20 @@
 #if defined(_WIN32)
 #  include <stdlib.h>
 #  include <windows.h>
+#else
+#  include <sys/random.h>
+#endif
+
+namespace klaspnet::platform {
+
+#if defined(_WIN32)
 
 static_assert(sizeof(SRWLOCK) == sizeof(void *), "SRWLOCK fits its storage");
 
-void kl_lock_acquire(kl_lock *l) noexcept { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&l->srw)); }
-void kl_lock_release(kl_lock *l) noexcept { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&l->srw)); }
+void lock_acquire(lock *l) noexcept { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&l->srw)); }
+void lock_release(lock *l) noexcept { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&l->srw)); }
 
-uint32_t kl_rand32() noexcept
+uint32_t rand32() noexcept
 {
     unsigned int v = 0;
     (void)rand_s(&v);
@@ -23,12 +30,10 @@ uint32_t kl_rand32() noexcept
 }
 
 #else
-#  include <sys/random.h>
+void lock_acquire(lock *l) noexcept { l->m.lock(); }
+void lock_release(lock *l) noexcept { l->m.unlock(); }
 
-void kl_lock_acquire(kl_lock *l) noexcept { l->m.lock(); }
-void kl_lock_release(kl_lock *l) noexcept { l->m.unlock(); }
-
-uint32_t kl_rand32() noexcept
+uint32_t rand32() noexcept
 {
     uint32_t v = 0;
     // getrandom on the urandom pool blocks only before the pool is seeded at boot;
@@ -37,3 +42,5 @@ uint32_t kl_rand32() noexcept
     return v;
 }
 #endif
+
+} // namespace klaspnet::platform

@@ -10,7 +10,9 @@
 #  include <mutex>
 #endif
 
-struct kl_lock {
+namespace klaspnet::platform {
+
+struct lock {
 #if defined(_WIN32)
     void *srw = nullptr; // storage of an SRWLOCK; SRWLOCK_INIT is all zero
 #else
@@ -18,21 +20,23 @@ struct kl_lock {
 #endif
 };
 
-void kl_lock_acquire(kl_lock *l) noexcept;
-void kl_lock_release(kl_lock *l) noexcept;
+void lock_acquire(lock *l) noexcept;
+void lock_release(lock *l) noexcept;
 
-// RAII holder for a kl_lock; never copied.
-class kl_guard {
+// RAII holder of a lock; never copied.
+class guard {
 public:
-    explicit kl_guard(kl_lock &l) noexcept : l_(l) { kl_lock_acquire(&l_); }
-    ~kl_guard() { kl_lock_release(&l_); }
-    kl_guard(const kl_guard &) = delete;
-    kl_guard &operator=(const kl_guard &) = delete;
+    explicit guard(lock &l) noexcept : l_(l) { lock_acquire(&l_); }
+    ~guard() { lock_release(&l_); }
+    guard(const guard &) = delete;
+    guard &operator=(const guard &) = delete;
 
 private:
-    kl_lock &l_;
+    lock &l_;
 };
 
 // One value from the platform's secure generator. The value is preset to 0
 // and the generator's status is not examined: a failed draw yields 0.
-uint32_t kl_rand32() noexcept;
+uint32_t rand32() noexcept;
+
+} // namespace klaspnet::platform

@@ -4,9 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
-int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n)
+namespace {
+
+// Room for n more bytes and the NUL. Capacities are 128 doubled as often as
+// needed. False when memory runs out (the buffer is then unchanged).
+bool reserve(klaspnet_buf *b, size_t n)
 {
-    if (n > SIZE_MAX - b->len - 1) return -1;
+    if (n > SIZE_MAX - b->len - 1) return false;
     size_t need = b->len + n + 1;
     if (need > b->cap) {
         size_t cap;
@@ -16,14 +20,22 @@ int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n)
             cap = b->cap;
         }
         while (cap < need) {
-            if (cap > SIZE_MAX / 2) return -1;
+            if (cap > SIZE_MAX / 2) return false;
             cap *= 2;
         }
         char *p = static_cast<char *>(std::realloc(b->data, cap));
-        if (!p) return -1;
+        if (!p) return false;
         b->data = p;
         b->cap = cap;
     }
+    return true;
+}
+
+} // namespace
+
+int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n)
+{
+    if (!reserve(b, n)) return -1;
     if (n) std::memcpy(b->data + b->len, bytes, n);
     b->len += n;
     b->data[b->len] = '\0';
@@ -55,17 +67,11 @@ char *klaspnet_strdup(const char *s)
     return p;
 }
 
-void klaspnet_wipe(void *p, size_t n)
+int klaspnet_buf_add_pct(klaspnet_buf *b, const char *s, size_t n, const klaspnet::text::byte_set &keep)
 {
-    // A volatile pointer keeps each store: the compiler may not prove the
-    // bytes dead before free() and drop the loop.
-    volatile unsigned char *v = static_cast<volatile unsigned char *>(p);
-    while (n--) *v++ = 0;
-}
-
-void klaspnet_free_secret(char *s)
-{
-    if (!s) return;
-    klaspnet_wipe(s, std::strlen(s));
-    std::free(s);
+    const size_t size = klaspnet::text::pct_encoded_size(s, n, keep);
+    if (!reserve(b, size)) return -1;
+    b->len = static_cast<size_t>(klaspnet::text::pct_encode_to(b->data + b->len, s, n, keep) - b->data);
+    b->data[b->len] = '\0';
+    return 0;
 }

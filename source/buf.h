@@ -3,6 +3,9 @@
 
 #include <cstddef>
 
+#include "common/text.h"
+#include "common/wipe.h"
+
 // Always NUL-terminated once data is non-null. An all-zero record is empty.
 // Capacity grows 128, 256, 512, ...; a user may set len to 0 to reuse it.
 struct klaspnet_buf {
@@ -20,10 +23,10 @@ void klaspnet_buf_free(klaspnet_buf *b);
 // Overwrite the whole allocation with zeros, then free it (for secrets).
 void klaspnet_buf_wipe(klaspnet_buf *b);
 
+// Append n bytes percent-encoded: the bytes of keep stay, every other one
+// becomes %XX. 0, or -1 when memory runs out (the buffer is then unchanged).
+[[nodiscard]] int klaspnet_buf_add_pct(klaspnet_buf *b, const char *s, size_t n,
+                                       const klaspnet::text::byte_set &keep = klaspnet::text::k_keep_unreserved);
+
 // Heap copy of a text with its NUL; null for null input or out of memory.
 char *klaspnet_strdup(const char *s);
-
-// Zeroing that the optimiser may not remove.
-void klaspnet_wipe(void *p, size_t n);
-// Wipe a heap text (its length up to the NUL) and free it; null does nothing.
-void klaspnet_free_secret(char *s);

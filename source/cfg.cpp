@@ -7,48 +7,11 @@
 
 #include <yyjson.h>
 
+#include "common/wipe.h"
 #include "klaspnet/klaspnet.h"
 #include "listing/kldlp.h"
 
 namespace {
-
-// Every block carries its size in a 16-byte head (keeping malloc's
-// alignment), so that free can clear the whole block: the documents that
-// pass through this allocator hold passwords or texts derived from them.
-constexpr size_t k_head = 16;
-
-void *w_malloc(void *, size_t size)
-{
-    if (size > SIZE_MAX - k_head) return nullptr;
-    unsigned char *p = static_cast<unsigned char *>(std::malloc(size + k_head));
-    if (!p) return nullptr;
-    std::memcpy(p, &size, sizeof size);
-    return p + k_head;
-}
-
-void w_free(void *, void *ptr)
-{
-    if (!ptr) return;
-    unsigned char *p = static_cast<unsigned char *>(ptr) - k_head;
-    size_t size;
-    std::memcpy(&size, p, sizeof size);
-    klaspnet_wipe(p, size + k_head);
-    std::free(p);
-}
-
-// Never a plain realloc: a block that moves would leave its old bytes behind.
-void *w_realloc(void *ctx, void *ptr, size_t, size_t size)
-{
-    void *q = w_malloc(ctx, size);
-    if (!q || !ptr) return q;
-    size_t old;
-    std::memcpy(&old, static_cast<unsigned char *>(ptr) - k_head, sizeof old);
-    std::memcpy(q, ptr, old < size ? old : size);
-    w_free(ctx, ptr);
-    return q;
-}
-
-constexpr yyjson_alc k_wipe_alc = {w_malloc, w_realloc, w_free, nullptr};
 
 const char k_no_url[] = "settings key URL is missing (the ASPNET source needs the directory URL)";
 
@@ -66,7 +29,7 @@ bool str_is(yyjson_val *v, const char *text)
 
 } // namespace
 
-const yyjson_alc *klaspnet_wipe_alc() { return &k_wipe_alc; }
+namespace klaspnet::detail {
 
 int load_cfg(const char *settings_json, klaspnet_cfg *cfg)
 {
@@ -74,8 +37,8 @@ int load_cfg(const char *settings_json, klaspnet_cfg *cfg)
     if (!settings_json) return refuse(cfg, "settings JSON is NULL");
     // Strict JSON over the whole text. The document holds the URL as the host
     // wrote it, password included, so its memory is cleared when freed.
-    yyjson_doc *doc =
-        yyjson_read_opts(const_cast<char *>(settings_json), std::strlen(settings_json), 0, &k_wipe_alc, nullptr);
+    yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(settings_json), std::strlen(settings_json), 0,
+                                       klaspnet_wipe_alc(), nullptr);
     yyjson_val *obj = yyjson_doc_get_root(doc);
     if (!yyjson_is_obj(obj)) {
         yyjson_doc_free(doc);
@@ -107,3 +70,5 @@ int load_cfg(const char *settings_json, klaspnet_cfg *cfg)
     yyjson_doc_free(doc);
     return rc == 0 ? 0 : KLASPNET_E_INVALID;
 }
+
+} // namespace klaspnet::detail

@@ -12,11 +12,10 @@ struct klaspnet_cfg {
     char msg[256];      // reason of a failed load
 };
 
+namespace klaspnet::detail {
+
 // 0, or -8 with cfg->msg set. Either way the caller releases cfg->root with
 // klaspnet_root_free.
 int load_cfg(const char *settings_json, klaspnet_cfg *cfg);
 
-struct yyjson_alc;
-// A yyjson allocator that clears every block before releasing it, for
-// documents and written texts that hold credentials.
-const yyjson_alc *klaspnet_wipe_alc();
+} // namespace klaspnet::detail

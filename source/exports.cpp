@@ -10,20 +10,9 @@
 #include "source/transport_select.h"
 #include "transport/fake.h"
 
-namespace {
+using klaspnet::detail::op_guard;
 
-template <class F> int32_t op_guard(char *dst, int32_t dst_len, F &&f) noexcept
-{
-    try {
-        return f();
-    } catch (...) {
-        try {
-            return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-        } catch (...) {
-            return KLASPNET_E_FAILED;
-        }
-    }
-}
+namespace {
 
 template <class R, class F> R plain_guard(R on_throw, F &&f) noexcept
 {

@@ -15,21 +15,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/limits.h"
+#include "common/text.h"
 #include "listing/kldlp.h"
 #include "source/buf.h"
 #include "source/url.h"
+
+using namespace klaspnet::text;
+using namespace klaspnet::detail;
+namespace limits = klaspnet::limits;
 
 namespace {
 
 constexpr char k_accept[] = "Accept: text/html,application/xhtml+xml,*/*;q=0.8";
 constexpr char k_agent[] = "User-Agent: velkaron-aspnet/1.0.0";
 constexpr char k_range[] = "Range: bytes=0-0";
-constexpr uint32_t k_timeout_ms = 120000;
-constexpr int k_redirect_budget = 6; // the sixth redirect is refused
-constexpr size_t k_max_url = 8192;
-// A Range probe asks for one byte; a server that ignores the Range sends the
-// whole file, of which the probe keeps only this much.
-constexpr uint64_t k_range_keep = 64;
 constexpr char k_oom[] = "out of memory";
 
 // ---- error texts -----------------------------------------------------------
@@ -55,33 +55,40 @@ void mask(char *text, const char *secret)
 }
 
 // The userinfo form of a credential ("%40" for "@", ...), null when it reads
-// the same as the text itself or memory runs out.
-char *pct_form(const char *s);
+// the same as the text itself or memory runs out. The caller releases it with
+// klaspnet_free_secret.
+char *pct_form(const char *s)
+{
+    klaspnet_buf b{};
+    if (klaspnet_buf_add_pct(&b, s, std::strlen(s)) != 0 || std::strcmp(b.data, s) == 0) {
+        klaspnet_buf_wipe(&b);
+        return nullptr;
+    }
+    return b.data;
+}
+
+// Masks a credential and the form it takes inside a URL's userinfo: a
+// transport that echoes its request URL shows it the way the plain road
+// wrote it there.
+void mask_both(char *text, const char *secret)
+{
+    mask(text, secret);
+    if (char *enc = pct_form(secret)) {
+        mask(text, enc);
+        klaspnet_free_secret(enc);
+    }
+}
 
 void scrub(const klaspnet_conn *c, char *text)
 {
     if (!c->user) return;
-    // A transport that echoes its request URL shows the credentials the way
-    // the plain road wrote them into it: mask that form as well.
-    if (c->password && *c->password) {
-        mask(text, c->password);
-        if (char *enc = pct_form(c->password)) {
-            mask(text, enc);
-            klaspnet_free_secret(enc);
-        }
-    }
-    if (std::strlen(c->user) > 3) {
-        mask(text, c->user);
-        if (char *enc = pct_form(c->user)) {
-            mask(text, enc);
-            klaspnet_free_secret(enc);
-        }
-    }
+    if (c->password && *c->password) mask_both(text, c->password);
+    if (std::strlen(c->user) > 3) mask_both(text, c->user);
 }
 
 void set_err(const klaspnet_conn *c, klaspnet_resp *r, const char *url, const char *reason)
 {
-    char red[512];
+    char red[limits::url_msg_size];
     klaspnet_redact(url, red, sizeof red);
     // Cut to the size of the error field; the cut is expected.
     if (std::snprintf(r->error, sizeof r->error, "GET %s: %s", red, reason) < 0) r->error[0] = '\0';
@@ -92,51 +99,17 @@ void set_plain_err(klaspnet_resp *r, const char *text) { std::snprintf(r->error,
 
 // ---- plain road ------------------------------------------------------------
 
-bool unreserved(unsigned char ch)
-{
-    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' || ch == '.' ||
-           ch == '_' || ch == '~';
-}
-
-int add_pct(klaspnet_buf *b, const char *s)
-{
-    static constexpr char hex[] = "0123456789ABCDEF";
-    for (const char *p = s; *p; p++) {
-        unsigned char ch = static_cast<unsigned char>(*p);
-        if (unreserved(ch)) {
-            if (klaspnet_buf_add(b, p, 1) != 0) return -1;
-        } else {
-            char esc[3] = {'%', hex[ch >> 4], hex[ch & 15]};
-            if (klaspnet_buf_add(b, esc, 3) != 0) return -1;
-        }
-    }
-    return 0;
-}
-
-char *pct_form(const char *s)
-{
-    klaspnet_buf b{};
-    if (add_pct(&b, s) != 0 || !b.data) {
-        klaspnet_buf_wipe(&b);
-        return nullptr;
-    }
-    if (std::strcmp(b.data, s) == 0) {
-        klaspnet_buf_wipe(&b);
-        return nullptr;
-    }
-    return b.data; // owned by the caller, released with klaspnet_free_secret
-}
-
 // The URL with "user:password@" inserted after "://". The buffer holds the
 // credentials and must be wiped. 0, or -1 when memory runs out.
 int with_userinfo(const char *url, const char *user, const char *password, klaspnet_buf *out)
 {
     const char *sep = std::strstr(url, "://");
     if (!sep) return klaspnet_buf_adds(out, url);
+    if (!password) password = "";
     size_t head = static_cast<size_t>(sep - url) + 3;
-    if (klaspnet_buf_add(out, url, head) != 0 || add_pct(out, user) != 0 || klaspnet_buf_add(out, ":", 1) != 0 ||
-        add_pct(out, password ? password : "") != 0 || klaspnet_buf_add(out, "@", 1) != 0 ||
-        klaspnet_buf_adds(out, sep + 3) != 0)
+    if (klaspnet_buf_add(out, url, head) != 0 || klaspnet_buf_add_pct(out, user, std::strlen(user)) != 0 ||
+        klaspnet_buf_add(out, ":", 1) != 0 || klaspnet_buf_add_pct(out, password, std::strlen(password)) != 0 ||
+        klaspnet_buf_add(out, "@", 1) != 0 || klaspnet_buf_adds(out, sep + 3) != 0)
         return -1;
     return 0;
 }
@@ -199,7 +172,7 @@ int fetch_plain(const klaspnet_conn *c, const char *url, int range, uint64_t lim
     return 0;
 }
 
-// ---- extension road --------------------------------------------------------
+// ---- extension road: the response collector ----------------------------------
 
 struct collector {
     klaspnet_buf body;
@@ -216,18 +189,12 @@ struct collector {
     int accept_ranges;
 };
 
-bool ieq(const char *a, const char *b)
+// A header name equal to a lower-case name under ASCII case folding.
+bool name_is(const char *name, const char *lower_name)
 {
-    for (; *a && *b; a++, b++) {
-        char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return *a == *b;
+    const size_t n = std::strlen(lower_name);
+    return std::strlen(name) == n && ci_equal(name, lower_name, n);
 }
-
-bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
 // Reads a run of decimal digits at *p. 1 with the value, 0 when there is no
 // digit, -1 when the number is too large. *p moves past the digits.
@@ -280,28 +247,15 @@ void content_range(collector *k, const char *v)
     k->range_total = total;
 }
 
-// The ":status" pseudo-header: leading white space and a sign allowed,
-// reading stops at the first non-digit, no digits gives 0.
-int read_status(const char *s)
-{
-    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
-    bool neg = false;
-    if (*s == '+' || *s == '-') neg = *s++ == '-';
-    long long v = 0;
-    for (; is_digit(*s); s++) {
-        if (v < INT_MAX) v = v * 10 + (*s - '0');
-    }
-    if (v > INT_MAX) v = INT_MAX;
-    return static_cast<int>(neg ? -v : v);
-}
-
 int32_t x_header(void *ctx, const char *name, const char *value)
 {
     auto *k = static_cast<collector *>(ctx);
     if (!k || !name || !value) return 0;
     if (std::strcmp(name, ":status") == 0) {
-        k->status = read_status(value);
-    } else if (ieq(name, "location")) {
+        // Leading white space and a sign allowed, reading stops at the first
+        // non-digit, no digits gives 0.
+        k->status = read_int_clamped(value);
+    } else if (name_is(name, "location")) {
         char *copy = klaspnet_strdup(value);
         if (!copy) {
             k->oom = 1;
@@ -309,14 +263,14 @@ int32_t x_header(void *ctx, const char *name, const char *value)
         }
         std::free(k->location);
         k->location = copy;
-    } else if (ieq(name, "content-range")) {
+    } else if (name_is(name, "content-range")) {
         content_range(k, value);
-    } else if (ieq(name, "content-length")) {
+    } else if (name_is(name, "content-length")) {
         const char *s = skip_spaces(value);
         int64_t n = -1;
         if (read_num(&s, &n) <= 0) n = -1;
         k->content_length = n;
-    } else if (ieq(name, "accept-ranges")) {
+    } else if (name_is(name, "accept-ranges")) {
         k->accept_ranges = std::strstr(value, "bytes") != nullptr;
     }
     return 0;
@@ -326,7 +280,7 @@ int32_t x_body(void *ctx, const void *data, uint64_t len)
 {
     auto *k = static_cast<collector *>(ctx);
     if (!k) return 1;
-    uint64_t limit = k->range ? k_range_keep : k->limit;
+    uint64_t limit = k->range ? limits::probe_keep : k->limit;
     uint64_t room = limit - k->body.len;
     if (len <= room) {
         if (len && klaspnet_buf_add(&k->body, data, static_cast<size_t>(len)) != 0) {
@@ -354,6 +308,8 @@ void http_release(const velkaron_http *http, void *p)
 
 bool redirect_status(int st) { return st == 301 || st == 302 || st == 303 || st == 307 || st == 308; }
 
+// ---- extension road: redirect targets ----------------------------------------
+
 // A redirect target never carries userinfo onward: the request URL and the
 // final URL are shown to hosts and in results, and credentials are sent
 // through the request record only.
@@ -364,42 +320,58 @@ void drop_userinfo(char *url)
     char *a = sep + 3;
     size_t alen = std::strcspn(a, "/?#");
     char *at = nullptr;
-    for (size_t i = 0; i < alen; i++) {
+    for (size_t i = 0; i < alen; i++)
         if (a[i] == '@') at = a + i;
-    }
     if (at) std::memmove(a, at + 1, std::strlen(at + 1) + 1);
 }
 
 // Servers write raw bytes into Location (a UTF-8 folder name, a space), as
 // browsers tolerate. Such bytes may not stand in a request URL, and a URL that
 // is not plain ASCII would make every URL built on it (final URL, item URLs)
-// unusable in JSON: encode them as %XX before the target is checked and
-// followed. Returns url itself when nothing needs encoding, a new heap text
-// otherwise, or null when memory runs out.
-char *encode_raw_bytes(char *url)
+// unusable in JSON: they are encoded as %XX before the target is checked and
+// followed.
+constexpr byte_set k_keep_url_bytes = make_set([](unsigned char c) { return c > 0x20 && c < 0x7F; });
+
+// The next URL of a redirect from cur to location, or null with the reason
+// and the result (-1 memory, -2 refused) in *why / *rc.
+char *redirect_target(const char *cur, const char *location, const char **why, int *rc)
 {
-    size_t extra = 0;
-    for (const unsigned char *p = reinterpret_cast<unsigned char *>(url); *p; p++) {
-        if (*p <= 0x20 || *p >= 0x7F) extra += 2;
+    *rc = -2;
+    size_t size = std::strlen(cur) + std::strlen(location) + 8;
+    auto *next = static_cast<char *>(std::malloc(size));
+    if (!next || kldlp_resolve(cur, location, next, size) != 0) {
+        std::free(next);
+        *why = "redirect Location is not a usable URL";
+        return nullptr;
     }
-    if (extra == 0) return url;
-    size_t n = std::strlen(url);
-    auto *out = static_cast<char *>(std::malloc(n + extra + 1));
-    if (!out) return nullptr;
-    static const char hex[] = "0123456789ABCDEF";
-    char *o = out;
-    for (const unsigned char *p = reinterpret_cast<unsigned char *>(url); *p; p++) {
-        if (*p <= 0x20 || *p >= 0x7F) {
-            *o++ = '%';
-            *o++ = hex[*p >> 4];
-            *o++ = hex[*p & 15];
-        } else {
-            *o++ = static_cast<char>(*p);
+    next[std::strcspn(next, "#")] = '\0';
+    drop_userinfo(next);
+    const size_t n = std::strlen(next);
+    if (pct_encoded_size(next, n, k_keep_url_bytes) != n) {
+        klaspnet_buf enc{};
+        const int failed = klaspnet_buf_add_pct(&enc, next, n, k_keep_url_bytes);
+        std::free(next);
+        if (failed) {
+            *why = k_oom;
+            *rc = -1;
+            return nullptr;
         }
+        next = enc.data;
     }
-    *o = '\0';
-    return out;
+    if (!klaspnet_url_is_http(next) || std::strlen(next) > limits::url_max) {
+        std::free(next);
+        *why = "redirect to a URL that is not http(s)";
+        return nullptr;
+    }
+    if (http_scheme(cur) == scheme_https && http_scheme(next) != scheme_https) {
+        std::free(next);
+        *why = "redirect from https to http refused";
+        return nullptr;
+    }
+    return next;
 }
+
+// ---- extension road: the walk ------------------------------------------------
 
 struct road_state {
     char *cur = nullptr;
@@ -420,9 +392,69 @@ struct road_state {
     }
 };
 
+// One exchange with the current URL into a fresh collector; the transport's
+// result, with its error text released (the failure text set).
+int hop(const klaspnet_conn *c, road_state &s, int range, uint64_t limit, bool creds, int *status, klaspnet_resp *r)
+{
+    static const char *const headers[3] = {k_accept, k_agent, k_range};
+    s.drop_collected();
+    s.k = collector{};
+    s.k.limit = limit;
+    s.k.range = range;
+    s.k.range_first = s.k.range_last = s.k.range_total = s.k.content_length = -1;
+
+    velkaron_http_req req{};
+    req.size = sizeof(velkaron_http_req);
+    req.method = "GET";
+    req.url = s.cur;
+    req.headers = headers;
+    req.header_count = range ? 3 : 2;
+    if (creds) {
+        req.user = c->user;
+        req.password = c->password ? c->password : "";
+    }
+    req.timeout_ms = limits::request_timeout_ms;
+    req.on_header = x_header;
+    req.on_body = x_body;
+    req.cb_ctx = &s.k;
+
+    const velkaron_http *http = c->http;
+    int32_t st = 0;
+    char *err = nullptr;
+    int32_t rc = http->request(http->ctx, &req, &st, &err);
+    if (rc != 0) set_err(c, r, s.cur, err && *err ? err : "transport failure");
+    http_release(http, err);
+    *status = s.k.status ? s.k.status : st;
+    return rc;
+}
+
+// The final response: status, body and headers pass to r.
+int take_final(road_state &s, int status, int range, klaspnet_resp *r)
+{
+    std::free(s.k.location);
+    s.k.location = nullptr;
+    if (!s.k.body.data && klaspnet_buf_add(&s.k.body, "", 0) != 0) return -1;
+    r->status = status;
+    if (s.k.overflow && !range) {
+        r->too_large = 1;
+        s.k.body.len = 0;
+        s.k.body.data[0] = '\0';
+    }
+    r->range_first = s.k.range_first;
+    r->range_last = s.k.range_last;
+    r->range_total = s.k.range_total;
+    r->content_length = s.k.content_length;
+    r->accept_ranges = s.k.accept_ranges;
+    r->body = s.k.body.data;
+    r->body_len = s.k.body.len;
+    s.k.body = klaspnet_buf{};
+    r->final_url = s.cur;
+    s.cur = nullptr;
+    return 0;
+}
+
 int fetch_http(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r)
 {
-    const velkaron_http *http = c->http;
     road_state s;
     s.cur = klaspnet_strdup(url);
     s.origin = klaspnet_strdup(url);
@@ -432,105 +464,38 @@ int fetch_http(const klaspnet_conn *c, const char *url, int range, uint64_t limi
     }
     bool creds = c->user != nullptr;
     int permanent = 1;
-    int budget = k_redirect_budget;
-    const char *const headers[3] = {k_accept, k_agent, k_range};
+    int budget = limits::redirects_max + 1; // the sixth redirect is refused
 
     for (;;) {
-        s.drop_collected();
-        s.k = collector{};
-        s.k.limit = limit;
-        s.k.range = range;
-        s.k.range_first = s.k.range_last = s.k.range_total = s.k.content_length = -1;
-
-        velkaron_http_req req{};
-        req.size = sizeof(velkaron_http_req);
-        req.method = "GET";
-        req.url = s.cur;
-        req.headers = headers;
-        req.header_count = range ? 3 : 2;
-        if (creds) {
-            req.user = c->user;
-            req.password = c->password ? c->password : "";
-        }
-        req.timeout_ms = k_timeout_ms;
-        req.on_header = x_header;
-        req.on_body = x_body;
-        req.cb_ctx = &s.k;
-
-        int32_t st = 0;
-        char *err = nullptr;
-        int32_t rc = http->request(http->ctx, &req, &st, &err);
-        if (rc != 0) {
-            set_err(c, r, s.cur, err && *err ? err : "transport failure");
-            http_release(http, err);
-            return -1;
-        }
-        http_release(http, err);
+        int status = 0;
+        if (hop(c, s, range, limit, creds, &status, r) != 0) return -1;
         if (s.k.oom) {
             // A body cut short or a lost Location would pass for a good answer.
             set_err(c, r, url, k_oom);
             return -1;
         }
-        int status = s.k.status ? s.k.status : st;
-
         if (!redirect_status(status) || !s.k.location || !*s.k.location) {
-            std::free(s.k.location);
-            s.k.location = nullptr;
-            if (!s.k.body.data && klaspnet_buf_add(&s.k.body, "", 0) != 0) {
+            if (take_final(s, status, range, r) != 0) {
                 set_err(c, r, url, k_oom);
                 return -1;
             }
-            r->status = status;
-            if (s.k.overflow && !range) {
-                r->too_large = 1;
-                s.k.body.len = 0;
-                s.k.body.data[0] = '\0';
-            }
-            r->range_first = s.k.range_first;
-            r->range_last = s.k.range_last;
-            r->range_total = s.k.range_total;
-            r->content_length = s.k.content_length;
-            r->accept_ranges = s.k.accept_ranges;
-            r->body = s.k.body.data;
-            r->body_len = s.k.body.len;
-            s.k.body = klaspnet_buf{};
-            r->final_url = s.cur;
-            s.cur = nullptr;
             r->permanent = r->redirects ? permanent : 0;
             return 0;
         }
 
         klaspnet_buf_free(&s.k.body);
         if (--budget == 0) {
-            set_err(c, r, url, "more than 5 redirects");
+            char why[32];
+            std::snprintf(why, sizeof why, "more than %d redirects", limits::redirects_max);
+            set_err(c, r, url, why);
             return -2;
         }
-        size_t size = std::strlen(s.cur) + std::strlen(s.k.location) + 8;
-        auto *next = static_cast<char *>(std::malloc(size));
-        if (!next || kldlp_resolve(s.cur, s.k.location, next, size) != 0) {
-            std::free(next);
-            set_err(c, r, s.cur, "redirect Location is not a usable URL");
-            return -2;
-        }
-        next[std::strcspn(next, "#")] = '\0';
-        drop_userinfo(next);
-        if (char *enc = encode_raw_bytes(next); enc != next) {
-            std::free(next);
-            if (!enc) {
-                set_err(c, r, url, k_oom);
-                return -1;
-            }
-            next = enc;
-        }
-        if (!klaspnet_url_is_http(next) || std::strlen(next) > k_max_url) {
-            std::free(next);
-            set_err(c, r, s.cur, "redirect to a URL that is not http(s)");
-            return -2;
-        }
-        if (http_scheme(s.cur) == 5 && http_scheme(next) != 5) {
-            std::free(next);
-            set_err(c, r, s.cur, "redirect from https to http refused");
-            return -2;
+        const char *why = nullptr;
+        int rc = 0;
+        char *next = redirect_target(s.cur, s.k.location, &why, &rc);
+        if (!next) {
+            set_err(c, r, rc == -1 ? url : s.cur, why);
+            return rc;
         }
         if (creds) {
             if (klaspnet_same_origin(s.origin, next) || klaspnet_is_https_upgrade(s.origin, next)) {

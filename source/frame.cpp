@@ -7,6 +7,8 @@
 
 #include <yyjson.h>
 
+#include "common/limits.h"
+#include "common/text.h"
 #include "klaspnet/klaspnet.h"
 #include "platform/platform.h"
 #include "source/buf.h"
@@ -15,76 +17,13 @@
 namespace {
 
 // Published state. The most recent operation of any thread wins.
-kl_lock g_res_lock;
-char g_err[512];
+klaspnet::platform::lock g_res_lock;
+char g_err[klaspnet::limits::last_error_size];
 char *g_json;
-char g_err_ret[512];
+char g_err_ret[klaspnet::limits::last_error_size];
 char *g_json_ret;
 
 const char k_empty_json[] = "{}";
-
-// Length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
-size_t utf8_seq(const unsigned char *p, size_t n)
-{
-    if (p[0] < 0x80) return 1;
-    size_t len;
-    uint32_t cp, min;
-    if ((p[0] & 0xE0) == 0xC0) {
-        len = 2, cp = p[0] & 0x1F, min = 0x80;
-    } else if ((p[0] & 0xF0) == 0xE0) {
-        len = 3, cp = p[0] & 0x0F, min = 0x800;
-    } else if ((p[0] & 0xF8) == 0xF0) {
-        len = 4, cp = p[0] & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (len > n) return 0;
-    for (size_t i = 1; i < len; i++) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
-// Messages may quote bytes the library did not make: a transport's error
-// text, a page title cut at 200 bytes inside a character. The JSON writer
-// refuses text that is not UTF-8, which would turn the error into "{}", so
-// each byte that does not start a well-formed sequence becomes U+FFFD.
-// Returns null when the message is already well-formed (or memory runs out:
-// the message is then used as it is).
-char *utf8_repaired(const char *msg)
-{
-    const auto *s = reinterpret_cast<const unsigned char *>(msg);
-    size_t n = std::strlen(msg), bad = 0;
-    for (size_t i = 0; i < n;) {
-        size_t l = utf8_seq(s + i, n - i);
-        if (l == 0) {
-            bad++;
-            i++;
-        } else {
-            i += l;
-        }
-    }
-    if (bad == 0) return nullptr;
-    auto *out = static_cast<char *>(std::malloc(n + 2 * bad + 1));
-    if (!out) return nullptr;
-    char *o = out;
-    for (size_t i = 0; i < n;) {
-        size_t l = utf8_seq(s + i, n - i);
-        if (l == 0) {
-            std::memcpy(o, "\xEF\xBF\xBD", 3);
-            o += 3;
-            i++;
-        } else {
-            std::memcpy(o, s + i, l);
-            o += l;
-            i += l;
-        }
-    }
-    *o = '\0';
-    return out;
-}
 
 } // namespace
 
@@ -95,7 +34,7 @@ void klaspnet_publish(const char *message, const char *result_json)
     char *copy = klaspnet_strdup(result_json ? result_json : k_empty_json);
     char *old;
     {
-        kl_guard g(g_res_lock);
+        klaspnet::platform::guard g(g_res_lock);
         if (!message || !*message) {
             g_err[0] = '\0';
         } else {
@@ -109,6 +48,8 @@ void klaspnet_publish(const char *message, const char *result_json)
     }
     std::free(old);
 }
+
+namespace klaspnet::detail {
 
 int put_out(char *dst, int32_t dst_len, const char *text)
 {
@@ -130,7 +71,11 @@ int put_out(char *dst, int32_t dst_len, const char *text)
 
 int fail(char *dst, int32_t dst_len, int code, const char *message)
 {
-    char *repaired = message ? utf8_repaired(message) : nullptr;
+    // Messages may quote bytes the library did not make: a transport's error
+    // text, a page title cut at 200 bytes inside a character. The JSON writer
+    // refuses text that is not UTF-8, which would turn the error into "{}",
+    // so each byte that starts no well-formed sequence becomes U+FFFD.
+    char *repaired = message ? text::utf8_repaired(message, std::strlen(message)) : nullptr;
     if (repaired) message = repaired;
     char *json = nullptr;
     if (yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr)) {
@@ -152,6 +97,13 @@ int fail(char *dst, int32_t dst_len, int code, const char *message)
     return code;
 }
 
+int fail_url_too_long(char *dst, int32_t dst_len, const char *what)
+{
+    char msg[limits::msg_size];
+    std::snprintf(msg, sizeof msg, "%s URL longer than %zu bytes", what, limits::url_max);
+    return fail(dst, dst_len, KLASPNET_E_INVALID, msg);
+}
+
 int done(char *dst, int32_t dst_len, const char *out_json, const char *publish_json)
 {
     const char *pub = publish_json ? publish_json : out_json;
@@ -165,16 +117,18 @@ int done(char *dst, int32_t dst_len, const char *out_json, const char *publish_j
     return rc;
 }
 
+} // namespace klaspnet::detail
+
 const char *klaspnet_last_error_impl()
 {
-    kl_guard g(g_res_lock);
+    klaspnet::platform::guard g(g_res_lock);
     std::memcpy(g_err_ret, g_err, sizeof g_err);
     return g_err_ret;
 }
 
 const char *klaspnet_result_json_impl()
 {
-    kl_guard g(g_res_lock);
+    klaspnet::platform::guard g(g_res_lock);
     char *copy = klaspnet_strdup(g_json ? g_json : k_empty_json);
     if (copy) {
         std::free(g_json_ret);
@@ -184,6 +138,8 @@ const char *klaspnet_result_json_impl()
     return g_json_ret ? g_json_ret : k_empty_json;
 }
 
+namespace klaspnet::detail {
+
 int32_t h_download(const velkaron_io *, const char *, const char *, char *dst, int32_t dst_len)
 {
     return fail(dst, dst_len, KLASPNET_E_UNSUPPORTED,
@@ -191,9 +147,35 @@ int32_t h_download(const velkaron_io *, const char *, const char *, char *dst, i
 }
 
 namespace {
+
+// The table's entries are guarded like the exports: a host may call them
+// directly, with a transport of its own choosing.
+int32_t validate_entry(const velkaron_io *io, const char *settings, char *dst, int32_t dst_len)
+{
+    return op_guard(dst, dst_len, [&] { return h_validate(io, settings, dst, dst_len); });
+}
+
+int32_t list_entry(const velkaron_io *io, const char *settings, const char *folder, char *dst, int32_t dst_len)
+{
+    return op_guard(dst, dst_len, [&] { return h_list(io, settings, folder, dst, dst_len); });
+}
+
+int32_t stream_url_entry(const velkaron_io *io, const char *settings, const char *entry, char *dst, int32_t dst_len)
+{
+    return op_guard(dst, dst_len, [&] { return h_stream_url(io, settings, entry, dst, dst_len); });
+}
+
+int32_t download_entry(const velkaron_io *io, const char *settings, const char *entry, char *dst, int32_t dst_len)
+{
+    return op_guard(dst, dst_len, [&] { return h_download(io, settings, entry, dst, dst_len); });
+}
+
 constexpr klaspnet_handler k_handler = {
-    "ASPNET", 0x23u, h_validate, h_list, h_stream_url, h_download,
+    "ASPNET", 0x23u, validate_entry, list_entry, stream_url_entry, download_entry,
 };
+
 } // namespace
 
-const klaspnet_handler *klrch_get_impl() { return &k_handler; }
+} // namespace klaspnet::detail
+
+const klaspnet_handler *klrch_get_impl() { return &klaspnet::detail::k_handler; }

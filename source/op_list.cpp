@@ -14,6 +14,8 @@
 #include "source/registry.h"
 #include "source/url.h"
 
+namespace klaspnet::detail {
+
 namespace {
 
 const char k_oom[] = "out of memory building the listing JSON";
@@ -35,7 +37,7 @@ struct list_state {
     klaspnet_cfg cfg{};
     klaspnet_buf path{};
     klaspnet_buf url{};
-    klaspnet_page *page = nullptr;
+    page_slot page;
     yyjson_mut_doc *out_doc = nullptr;
     yyjson_mut_doc *pub_doc = nullptr;
 
@@ -44,12 +46,7 @@ struct list_state {
         yyjson_mut_doc_free(out_doc);
         yyjson_mut_doc_free(pub_doc);
         out_doc = pub_doc = nullptr;
-        if (page) {
-            klaspnet_resp_free(&page->resp);
-            kldlp_free(&page->result);
-            std::free(page);
-            page = nullptr;
-        }
+        page.release();
         klaspnet_buf_free(&path);
         klaspnet_buf_free(&url);
         klaspnet_root_free(&cfg.root);
@@ -80,7 +77,7 @@ yyjson_mut_val *items_json(yyjson_mut_doc *doc, const klaspnet_page *page, const
         }
         path.len = path_prefix;
         url.len = url_prefix;
-        ok = klaspnet_buf_adds(&path, e.name) == 0 && klaspnet_buf_add_pct(&url, e.name) == 0 &&
+        ok = klaspnet_buf_adds(&path, e.name) == 0 && klaspnet_buf_add_pct(&url, e.name, std::strlen(e.name)) == 0 &&
              (!e.folder || klaspnet_buf_adds(&url, "/") == 0);
         if (!ok) break;
         yyjson_mut_val *item = yyjson_mut_obj(doc);
@@ -105,20 +102,18 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
     if (klaspnet_path_norm(folder_id, &s.path) != 0)
         return fail(dst, dst_len, KLASPNET_E_NOT_FOUND, "folder_id is not a valid path (., .. or control characters)");
     if (klaspnet_path_url(s.cfg.root.url, s.path.data, 1, &s.url) != 0)
-        return fail(dst, dst_len, KLASPNET_E_INVALID, "folder URL longer than 8192 bytes");
+        return fail_url_too_long(dst, dst_len, "folder");
 
     klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
-    // The page record holds an 8 KiB URL; keep it off the host's stack.
-    s.page = static_cast<klaspnet_page *>(std::malloc(sizeof(klaspnet_page)));
-    if (!s.page) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
-    char msg[512];
-    rc = get_page(&conn, s.url.data, s.cfg.date_order, s.page, msg);
+    if (!s.page.allocate()) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
+    char msg[limits::url_msg_size];
+    rc = get_page(&conn, s.url.data, s.cfg.date_order, s.page.page, msg);
     if (rc != 0) return fail(dst, dst_len, rc, msg);
 
     const char *folder = s.path.data ? s.path.data : "";
-    const char *title = s.page->result.index_of;
+    const char *title = s.page.page->result.index_of;
     if (folder[0] && title && !same_folder(title, folder)) {
-        char shown[512];
+        char shown[limits::url_msg_size];
         klaspnet_redact(s.url.data, shown, sizeof shown);
         klaspnet_msgf(msg, sizeof msg,
                       "GET %s: the server answered with the listing of another folder (Index of %.200s)", shown, title);
@@ -129,8 +124,8 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
     s.pub_doc = yyjson_mut_doc_new(nullptr);
     yyjson_mut_val *out = s.out_doc ? yyjson_mut_obj(s.out_doc) : nullptr;
     yyjson_mut_val *pub = s.pub_doc ? yyjson_mut_obj(s.pub_doc) : nullptr;
-    yyjson_mut_val *out_items = out ? items_json(s.out_doc, s.page, folder) : nullptr;
-    yyjson_mut_val *pub_items = pub ? items_json(s.pub_doc, s.page, folder) : nullptr;
+    yyjson_mut_val *out_items = out ? items_json(s.out_doc, s.page.page, folder) : nullptr;
+    yyjson_mut_val *pub_items = pub ? items_json(s.pub_doc, s.page.page, folder) : nullptr;
     if (!out_items || !pub_items) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
 
     yyjson_mut_doc_set_root(s.out_doc, out);
@@ -143,21 +138,15 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
     yyjson_mut_obj_add_str(s.pub_doc, pub, "op", "list");
     yyjson_mut_obj_add_int(s.pub_doc, pub, "code", 0);
     yyjson_mut_obj_add_strncpy(s.pub_doc, pub, "folder", folder, s.path.len);
-    add_page_meta(s.pub_doc, pub, s.page, conn.http != nullptr);
+    add_page_meta(s.pub_doc, pub, s.page.page, conn.http != nullptr);
     yyjson_mut_obj_add_val(s.pub_doc, pub, "items", pub_items);
 
-    char *out_text = yyjson_mut_write_opts(s.out_doc, 0, nullptr, nullptr, nullptr);
-    char *pub_text = yyjson_mut_write_opts(s.pub_doc, 0, nullptr, nullptr, nullptr);
-    if (!out_text || !pub_text) {
-        std::free(out_text);
-        std::free(pub_text);
-        return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
-    }
+    char *out_text = write_json(s.out_doc);
+    char *pub_text = write_json(s.pub_doc);
     // The page, the documents and the credentials go before the texts are
     // handed over.
     s.release();
-    rc = done(dst, dst_len, out_text, pub_text);
-    std::free(out_text);
-    std::free(pub_text);
-    return rc;
+    return answer(dst, dst_len, out_text, pub_text, true, k_oom);
 }
+
+} // namespace klaspnet::detail

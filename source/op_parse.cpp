@@ -10,6 +10,8 @@
 #include "source/ops.h"
 #include "source/page.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 int parse_failure(char *dst, int32_t dst_len, int rc)
@@ -17,9 +19,11 @@ int parse_failure(char *dst, int32_t dst_len, int rc)
     switch (rc) {
     case KLDLP_E_ARG: return fail(dst, dst_len, KLASPNET_E_INVALID, "page_url is not an absolute http(s) URL");
     case KLDLP_E_NOT_LISTING: return fail(dst, dst_len, KLASPNET_E_FAILED, "not a directory index");
-    case KLDLP_E_TOO_LARGE: return fail(dst, dst_len, KLASPNET_E_FAILED, "page too large");
-    // The host only ever sees the default limit here: no options are passed.
-    case KLDLP_E_TOO_MANY: return fail(dst, dst_len, KLASPNET_E_FAILED, "more than 100000 entries");
+    case KLDLP_E_TOO_LARGE:
+    case KLDLP_E_TOO_MANY: {
+        char why[64];
+        return fail(dst, dst_len, KLASPNET_E_FAILED, refusal_reason(rc, why, sizeof why));
+    }
     default: return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     }
 }
@@ -53,7 +57,7 @@ char *to_json(const kldlp_result &r)
              yyjson_mut_arr_append(items, o);
     }
     ok = ok && yyjson_mut_obj_add_val(doc, root, "items", items);
-    char *json = ok ? yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr) : nullptr;
+    char *json = ok ? write_json(doc) : nullptr;
     yyjson_mut_doc_free(doc);
     return json;
 }
@@ -71,8 +75,5 @@ int32_t klaspnet_parse_page(const char *html, const char *page_url, char *dst, i
     }
     char *json = to_json(r);
     kldlp_free(&r);
-    if (!json) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-    const int out = done(dst, dst_len, json, nullptr);
-    free(json);
-    return out;
+    return answer(dst, dst_len, json, nullptr, false, "out of memory");
 }

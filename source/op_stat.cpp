@@ -15,9 +15,10 @@
 #include "source/registry.h"
 #include "source/url.h"
 
-namespace {
+using namespace klaspnet::detail;
+namespace limits = klaspnet::limits;
 
-constexpr uint64_t k_probe_limit = 64;
+namespace {
 
 struct stat_state {
     klaspnet_cfg cfg{};
@@ -45,7 +46,7 @@ char *stat_json(const stat_state &s)
         size = r.range_total;
     else if (r.status == 200)
         size = r.content_length;
-    char shown[512];
+    char shown[limits::url_msg_size];
     klaspnet_redact(r.final_url, shown, sizeof shown);
 
     yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
@@ -58,7 +59,7 @@ char *stat_json(const stat_state &s)
             yyjson_mut_obj_add_strcpy(doc, o, "url", shown) && yyjson_mut_obj_add_int(doc, o, "http", r.status) &&
             yyjson_mut_obj_add_bool(doc, o, "range", ranged) && yyjson_mut_obj_add_int(doc, o, "size", size) &&
             yyjson_mut_obj_add_int(doc, o, "redirects", r.redirects))
-            text = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+            text = write_json(doc);
     }
     yyjson_mut_doc_free(doc);
     return text;
@@ -77,19 +78,18 @@ int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const
     if (!conn.http)
         return fail(dst, dst_len, KLASPNET_E_UNSUPPORTED,
                     "stat needs a transport with the velkaron_http extension (Range)");
-    if (klaspnet_path_url(s.cfg.root.url, s.path.data, 0, &s.url) != 0)
-        return fail(dst, dst_len, KLASPNET_E_INVALID, "file URL longer than 8192 bytes");
+    if (klaspnet_path_url(s.cfg.root.url, s.path.data, 0, &s.url) != 0) return fail_url_too_long(dst, dst_len, "file");
 
-    rc = klaspnet_fetch(&conn, s.url.data, 1, k_probe_limit, &s.resp);
+    rc = klaspnet_fetch(&conn, s.url.data, 1, limits::probe_keep, &s.resp);
     if (rc != 0) {
-        char msg[256];
+        char msg[limits::msg_size];
         klaspnet_msgf(msg, sizeof msg, "%s", s.resp.error);
         return fail(dst, dst_len, rc == -1 ? KLASPNET_E_UNAVAILABLE : KLASPNET_E_FAILED, msg);
     }
     rc = map_status(s.resp.status);
     if (rc != 0) {
-        char shown[512];
-        char msg[512];
+        char shown[limits::url_msg_size];
+        char msg[limits::url_msg_size];
         klaspnet_redact(s.url.data, shown, sizeof shown);
         klaspnet_msgf(msg, sizeof msg, "GET %s: HTTP %ld", shown, static_cast<long>(s.resp.status));
         return fail(dst, dst_len, rc, msg);
@@ -97,8 +97,5 @@ int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const
 
     char *text = stat_json(s);
     s.release();
-    if (!text) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-    rc = done(dst, dst_len, text, nullptr);
-    std::free(text);
-    return rc;
+    return answer(dst, dst_len, text, nullptr, false, "out of memory");
 }

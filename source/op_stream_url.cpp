@@ -12,7 +12,10 @@
 #include "source/cfg.h"
 #include "source/frame.h"
 #include "source/ops.h"
+#include "source/page.h"
 #include "source/url.h"
+
+namespace klaspnet::detail {
 
 namespace {
 
@@ -63,101 +66,112 @@ char *summary_of(const char *answer)
         if (ok && yyjson_is_str(url))
             ok = yyjson_mut_obj_add_strncpy(doc, o, "url", yyjson_get_str(url), yyjson_get_len(url));
         if (ok) ok = yyjson_mut_obj_add_bool(doc, o, "auth_header", yyjson_obj_get(a, "headers") != nullptr);
-        if (ok) out = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
+        if (ok) out = write_json(doc);
     }
     yyjson_mut_doc_free(doc);
     yyjson_doc_free(in);
     return out;
 }
 
-} // namespace
-
-int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char *entry_json, char *dst, int32_t dst_len)
-{
-    char msg[256];
-    klaspnet_cfg cfg;
-    if (load_cfg(settings_json, &cfg) != 0) {
-        klaspnet_root_free(&cfg.root);
-        std::snprintf(msg, sizeof msg, "%s", cfg.msg);
-        return fail(dst, dst_len, KLASPNET_E_INVALID, msg);
-    }
-
-    int code = 0;
-    const char *why = nullptr;
+struct stream_state {
+    klaspnet_cfg cfg{};
     klaspnet_buf path{};
     klaspnet_buf url{};
+    ~stream_state()
+    {
+        klaspnet_buf_free(&url);
+        klaspnet_buf_free(&path);
+        klaspnet_root_free(&cfg.root); // wipes the password
+    }
+};
+
+// The normal path of the entry's "path" into s.path, or the reason it names
+// no file with its code in *code.
+const char *entry_path(const char *entry_json, stream_state &s, int *code)
+{
+    *code = KLASPNET_E_INVALID;
     yyjson_doc *entry =
         entry_json ? yyjson_read_opts(const_cast<char *>(entry_json), std::strlen(entry_json), 0, nullptr, nullptr)
                    : nullptr;
     yyjson_val *eo = yyjson_doc_get_root(entry);
+    const char *why = nullptr;
     if (!yyjson_is_obj(eo)) {
-        code = KLASPNET_E_INVALID;
         why = "entry is not a JSON object";
     } else if (yyjson_obj_size(eo) == 0) {
-        code = KLASPNET_E_INVALID;
         why = k_no_path;
     } else {
         yyjson_val *p = yyjson_obj_getn(eo, "path", 4);
         yyjson_val *folder = yyjson_obj_getn(eo, "folder", 6);
         if (!yyjson_is_str(p)) {
-            code = KLASPNET_E_INVALID;
             why = k_no_path;
         } else if (yyjson_is_true(folder)) {
-            code = KLASPNET_E_NOT_FOUND;
+            *code = KLASPNET_E_NOT_FOUND;
             why = "entry is a folder: a folder has no stream URL";
         } else if (std::strlen(yyjson_get_str(p)) != yyjson_get_len(p) || // a \u0000 is a control byte too
-                   klaspnet_path_norm(yyjson_get_str(p), &path) != 0 || path.len == 0) {
-            code = KLASPNET_E_NOT_FOUND;
+                   klaspnet_path_norm(yyjson_get_str(p), &s.path) != 0 || s.path.len == 0) {
+            *code = KLASPNET_E_NOT_FOUND;
             why = k_not_file;
         }
     }
     yyjson_doc_free(entry); // the normal path is a copy
-    if (!why && klaspnet_path_url(cfg.root.url, path.data, 0, &url) != 0) {
-        code = KLASPNET_E_INVALID;
-        why = "file URL longer than 8192 bytes";
+    return why;
+}
+
+// The answer {"url":...,"headers":{"Authorization":...}}, written through the
+// wiping allocator; null when memory runs out. An empty user name
+// (http://@h/) still asks for the header. An answer without the header the
+// root needs would send the player to the server without credentials: that
+// is an out-of-memory failure, not an answer.
+char *answer_text(const stream_state &s, const yyjson_alc *alc)
+{
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(alc);
+    yyjson_mut_val *o = doc ? yyjson_mut_obj(doc) : nullptr;
+    char *text = nullptr;
+    if (o && yyjson_mut_obj_add_strncpy(doc, o, "url", s.url.data, s.url.len)) {
+        yyjson_mut_doc_set_root(doc, o);
+        bool ok = true;
+        if (s.cfg.root.user) {
+            ok = false;
+            if (char *hdr = basic_header(s.cfg.root.user, s.cfg.root.pass)) {
+                yyjson_mut_val *h = yyjson_mut_obj(doc);
+                ok = h && yyjson_mut_obj_add_strcpy(doc, h, "Authorization", hdr) &&
+                     yyjson_mut_obj_add_val(doc, o, "headers", h);
+                klaspnet_free_secret(hdr);
+            }
+        }
+        if (ok) text = write_json(doc, alc);
     }
-    if (why) {
-        klaspnet_buf_free(&url);
-        klaspnet_buf_free(&path);
-        klaspnet_root_free(&cfg.root);
+    yyjson_mut_doc_free(doc);
+    return text;
+}
+
+} // namespace
+
+int32_t h_stream_url(const velkaron_io *, const char *settings_json, const char *entry_json, char *dst, int32_t dst_len)
+{
+    stream_state s;
+    char msg[limits::msg_size];
+    if (load_cfg(settings_json, &s.cfg) != 0) {
+        std::snprintf(msg, sizeof msg, "%s", s.cfg.msg);
+        return fail(dst, dst_len, KLASPNET_E_INVALID, msg);
+    }
+    int code = 0;
+    if (const char *why = entry_path(entry_json, s, &code)) {
         std::snprintf(msg, sizeof msg, "%s", why);
         return fail(dst, dst_len, code, msg);
     }
+    if (klaspnet_path_url(s.cfg.root.url, s.path.data, 0, &s.url) != 0) return fail_url_too_long(dst, dst_len, "file");
 
     // The answer may carry the authorization header, so its document and
     // the written text clear their memory when released.
     const yyjson_alc *alc = klaspnet_wipe_alc();
-    char *answer = nullptr;
-    if (yyjson_mut_doc *doc = yyjson_mut_doc_new(alc)) {
-        yyjson_mut_val *o = yyjson_mut_obj(doc);
-        if (o && yyjson_mut_obj_add_strncpy(doc, o, "url", url.data, url.len)) {
-            yyjson_mut_doc_set_root(doc, o);
-            // An empty user name (http://@h/) still asks for the header. An
-            // answer without the header the root needs would send the player
-            // to the server without credentials: that is an out-of-memory
-            // failure, not an answer.
-            bool ok = true;
-            if (cfg.root.user) {
-                ok = false;
-                if (char *hdr = basic_header(cfg.root.user, cfg.root.pass)) {
-                    yyjson_mut_val *h = yyjson_mut_obj(doc);
-                    ok = h && yyjson_mut_obj_add_strcpy(doc, h, "Authorization", hdr) &&
-                         yyjson_mut_obj_add_val(doc, o, "headers", h);
-                    klaspnet_free_secret(hdr);
-                }
-            }
-            if (ok) answer = yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr);
-        }
-        yyjson_mut_doc_free(doc);
-    }
-    klaspnet_buf_free(&url);
-    klaspnet_buf_free(&path);
-    klaspnet_root_free(&cfg.root); // wipes the password
-    if (!answer) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-
-    char *summary = summary_of(answer);
-    int rc = done(dst, dst_len, answer, summary ? summary : "{}");
+    char *text = answer_text(s, alc);
+    if (!text) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    char *summary = summary_of(text);
+    const int rc = done(dst, dst_len, text, summary ? summary : "{}");
     std::free(summary);
-    alc->free(alc->ctx, answer); // cleared: it is the header's last copy held by the library
+    alc->free(alc->ctx, text); // cleared: it is the header's last copy held by the library
     return rc;
 }
+
+} // namespace klaspnet::detail

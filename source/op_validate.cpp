@@ -16,21 +16,20 @@
 #include "source/registry.h"
 #include "source/url.h"
 
-namespace {
+namespace klaspnet::detail {
 
-// A probe keeps at most this much body; the transport is asked to stop after it.
-constexpr uint64_t k_probe_limit = 64;
+namespace {
 
 struct probe {
     const char *verdict;
     int32_t http;
     int64_t size;
-    char note[256];
+    char note[limits::msg_size];
 };
 
 struct validate_state {
     klaspnet_cfg cfg{};
-    klaspnet_page *page = nullptr;
+    page_slot page;
     klaspnet_buf file_url{};
     yyjson_mut_doc *set_doc = nullptr;
     yyjson_mut_doc *rep_doc = nullptr;
@@ -40,12 +39,7 @@ struct validate_state {
         yyjson_mut_doc_free(set_doc);
         yyjson_mut_doc_free(rep_doc);
         set_doc = rep_doc = nullptr;
-        if (page) {
-            klaspnet_resp_free(&page->resp);
-            kldlp_free(&page->result);
-            std::free(page);
-            page = nullptr;
-        }
+        page.release();
         klaspnet_buf_free(&file_url);
         klaspnet_root_free(&cfg.root);
     }
@@ -56,9 +50,8 @@ struct validate_state {
 // with size 0 cannot answer a Range request for byte 0.
 const kldlp_entry *probe_file(const kldlp_result &r)
 {
-    for (uint64_t i = 0; i < r.count; ++i) {
+    for (uint64_t i = 0; i < r.count; ++i)
         if (!r.items[i].folder && r.items[i].size != 0) return &r.items[i];
-    }
     return nullptr;
 }
 
@@ -70,7 +63,7 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
         return;
     }
     klaspnet_resp resp;
-    if (klaspnet_fetch(&conn, file_url, 1, k_probe_limit, &resp) != 0) {
+    if (klaspnet_fetch(&conn, file_url, 1, limits::probe_keep, &resp) != 0) {
         p.verdict = "failed";
         klaspnet_msgf(p.note, sizeof p.note, "%s", resp.error);
         klaspnet_resp_free(&resp);
@@ -96,6 +89,32 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
     klaspnet_resp_free(&resp);
 }
 
+// Probes the chosen file (or says there is none). -1 when memory runs out
+// building its URL.
+int probe_root(validate_state &s, const klaspnet_conn &conn, const kldlp_entry *file, probe &p)
+{
+    p.size = -1;
+    if (!file) {
+        p.verdict = "no-file";
+        klaspnet_msgf(p.note, sizeof p.note, "%s", "the root lists no file to probe");
+        return 0;
+    }
+    const klaspnet_page &page = *s.page.page;
+    if (klaspnet_buf_adds(&s.file_url, page.base_url) != 0 ||
+        klaspnet_buf_add_pct(&s.file_url, file->name, std::strlen(file->name)) != 0)
+        return -1;
+    // The page fetch stops sending credentials when the root redirects to
+    // another server; the probe of a file there must not send them either.
+    klaspnet_conn pc = conn;
+    if (pc.user && !klaspnet_same_origin(s.cfg.root.url, page.base_url) &&
+        !klaspnet_is_https_upgrade(s.cfg.root.url, page.base_url)) {
+        pc.user = nullptr;
+        pc.password = nullptr;
+    }
+    run_probe(pc, s.file_url.data, p);
+    return 0;
+}
+
 // A permanent move of the root to another address of the same server (or to
 // its https form) is worth storing; a temporary one, one that leaves the
 // origin, or one seen with credentials (which would then travel to the new
@@ -104,6 +123,45 @@ bool rewritten(const klaspnet_page &page, const klaspnet_root &root)
 {
     return page.resp.redirects > 0 && page.resp.permanent && !root.user && std::strcmp(page.base_url, root.url) != 0 &&
            (klaspnet_same_origin(root.url, page.base_url) || klaspnet_is_https_upgrade(root.url, page.base_url));
+}
+
+// Proposed settings: only what validation found. The host stores this
+// object as it is, so a finding left out (a new ID, the moved URL, the date
+// order) would be lost without notice: each addition must succeed.
+bool add_settings(yyjson_mut_doc *doc, yyjson_mut_val *set, const validate_state &s, bool moved)
+{
+    const kldlp_result &r = s.page.page->result;
+    bool whole = yyjson_mut_obj_add_str(doc, set, "RuntimeType", "ASPNET");
+    if (whole && !s.cfg.has_id) {
+        char id[37];
+        klaspnet_guid(id);
+        whole = yyjson_mut_obj_add_strcpy(doc, set, "ID", id);
+    }
+    if (whole && moved) whole = yyjson_mut_obj_add_strcpy(doc, set, "URL", s.page.page->base_url);
+    const int32_t order = r.date_order;
+    if (whole && !r.date_hinted && (order == KLDLP_ORDER_DMY || order == KLDLP_ORDER_MDY))
+        whole = yyjson_mut_obj_add_str(doc, set, "DateOrder", order == KLDLP_ORDER_DMY ? "dmy" : "mdy");
+    return whole;
+}
+
+// The report: page facts, the rewrite finding, the Range verdict and a copy
+// of the proposed settings. Keys that cannot be added are left out.
+void add_report(yyjson_mut_doc *doc, yyjson_mut_val *rep, const validate_state &s, bool has_http, bool moved,
+                const kldlp_entry *file, const probe &p, yyjson_mut_val *set)
+{
+    yyjson_mut_obj_add_str(doc, rep, "op", "validate");
+    yyjson_mut_obj_add_int(doc, rep, "code", 0);
+    add_page_meta(doc, rep, s.page.page, has_http);
+    yyjson_mut_obj_add_bool(doc, rep, "url_rewritten", moved);
+    if (yyjson_mut_val *range = yyjson_mut_obj(doc)) {
+        yyjson_mut_obj_add_str(doc, range, "verdict", p.verdict);
+        if (file) yyjson_mut_obj_add_strcpy(doc, range, "file", file->name);
+        yyjson_mut_obj_add_int(doc, range, "http", p.http);
+        yyjson_mut_obj_add_int(doc, range, "size", p.size);
+        if (p.note[0]) yyjson_mut_obj_add_strcpy(doc, range, "note", p.note);
+        yyjson_mut_obj_add_val(doc, rep, "range", range);
+    }
+    if (yyjson_mut_val *copy = yyjson_mut_val_mut_copy(doc, set)) yyjson_mut_obj_add_val(doc, rep, "settings", copy);
 }
 
 } // namespace
@@ -116,86 +174,30 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
     if (!io || !io->get) return fail(dst, dst_len, KLASPNET_E_INVALID, "no velkaron_io transport");
 
     klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
-    s.page = static_cast<klaspnet_page *>(std::malloc(sizeof(klaspnet_page)));
-    if (!s.page) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-    char msg[512];
-    rc = get_page(&conn, s.cfg.root.url, s.cfg.date_order, s.page, msg);
+    if (!s.page.allocate()) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    char msg[limits::url_msg_size];
+    rc = get_page(&conn, s.cfg.root.url, s.cfg.date_order, s.page.page, msg);
     if (rc != 0) return fail(dst, dst_len, rc, msg);
-    const klaspnet_page &page = *s.page;
 
     probe p{};
-    p.size = -1;
-    const kldlp_entry *file = probe_file(page.result);
-    if (!file) {
-        p.verdict = "no-file";
-        klaspnet_msgf(p.note, sizeof p.note, "%s", "the root lists no file to probe");
-    } else {
-        if (klaspnet_buf_adds(&s.file_url, page.base_url) != 0 || klaspnet_buf_add_pct(&s.file_url, file->name) != 0)
-            return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-        // The page fetch stops sending credentials when the root redirects
-        // to another server; the probe of a file there must not send them
-        // either.
-        klaspnet_conn pc = conn;
-        if (pc.user && !klaspnet_same_origin(s.cfg.root.url, page.base_url) &&
-            !klaspnet_is_https_upgrade(s.cfg.root.url, page.base_url)) {
-            pc.user = nullptr;
-            pc.password = nullptr;
-        }
-        run_probe(pc, s.file_url.data, p);
-    }
-
-    const bool moved = rewritten(page, s.cfg.root);
+    const kldlp_entry *file = probe_file(s.page.page->result);
+    if (probe_root(s, conn, file, p) != 0) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    const bool moved = rewritten(*s.page.page, s.cfg.root);
 
     s.set_doc = yyjson_mut_doc_new(nullptr);
     s.rep_doc = yyjson_mut_doc_new(nullptr);
-    if (!s.set_doc || !s.rep_doc) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-    yyjson_mut_val *set = yyjson_mut_obj(s.set_doc);
-    yyjson_mut_val *rep = yyjson_mut_obj(s.rep_doc);
+    yyjson_mut_val *set = s.set_doc ? yyjson_mut_obj(s.set_doc) : nullptr;
+    yyjson_mut_val *rep = s.rep_doc ? yyjson_mut_obj(s.rep_doc) : nullptr;
     if (!set || !rep) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     yyjson_mut_doc_set_root(s.set_doc, set);
     yyjson_mut_doc_set_root(s.rep_doc, rep);
+    if (!add_settings(s.set_doc, set, s, moved)) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    add_report(s.rep_doc, rep, s, conn.http != nullptr, moved, file, p, set);
 
-    // Proposed settings: only what validation found. The host stores this
-    // object as it is, so a finding left out (a new ID, the moved URL, the
-    // date order) would be lost without notice: each addition must succeed.
-    bool whole = yyjson_mut_obj_add_str(s.set_doc, set, "RuntimeType", "ASPNET");
-    if (whole && !s.cfg.has_id) {
-        char id[37];
-        klaspnet_guid(id);
-        whole = yyjson_mut_obj_add_strcpy(s.set_doc, set, "ID", id);
-    }
-    if (whole && moved) whole = yyjson_mut_obj_add_strcpy(s.set_doc, set, "URL", page.base_url);
-    const int32_t order = page.result.date_order;
-    if (whole && !page.result.date_hinted && (order == KLDLP_ORDER_DMY || order == KLDLP_ORDER_MDY))
-        whole = yyjson_mut_obj_add_str(s.set_doc, set, "DateOrder", order == KLDLP_ORDER_DMY ? "dmy" : "mdy");
-    if (!whole) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-
-    // The report.
-    yyjson_mut_obj_add_str(s.rep_doc, rep, "op", "validate");
-    yyjson_mut_obj_add_int(s.rep_doc, rep, "code", 0);
-    add_page_meta(s.rep_doc, rep, &page, conn.http != nullptr);
-    yyjson_mut_obj_add_bool(s.rep_doc, rep, "url_rewritten", moved);
-    if (yyjson_mut_val *range = yyjson_mut_obj(s.rep_doc)) {
-        yyjson_mut_obj_add_str(s.rep_doc, range, "verdict", p.verdict);
-        if (file) yyjson_mut_obj_add_strcpy(s.rep_doc, range, "file", file->name);
-        yyjson_mut_obj_add_int(s.rep_doc, range, "http", p.http);
-        yyjson_mut_obj_add_int(s.rep_doc, range, "size", p.size);
-        if (p.note[0]) yyjson_mut_obj_add_strcpy(s.rep_doc, range, "note", p.note);
-        yyjson_mut_obj_add_val(s.rep_doc, rep, "range", range);
-    }
-    if (yyjson_mut_val *copy = yyjson_mut_val_mut_copy(s.rep_doc, set))
-        yyjson_mut_obj_add_val(s.rep_doc, rep, "settings", copy);
-
-    char *out_text = yyjson_mut_write_opts(s.set_doc, 0, nullptr, nullptr, nullptr);
-    char *rep_text = yyjson_mut_write_opts(s.rep_doc, 0, nullptr, nullptr, nullptr);
+    char *out_text = write_json(s.set_doc);
+    char *rep_text = write_json(s.rep_doc);
     s.release();
-    if (!out_text || !rep_text) {
-        std::free(out_text);
-        std::free(rep_text);
-        return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-    }
-    rc = done(dst, dst_len, out_text, rep_text);
-    std::free(out_text);
-    std::free(rep_text);
-    return rc;
+    return answer(dst, dst_len, out_text, rep_text, true, "out of memory");
 }
+
+} // namespace klaspnet::detail

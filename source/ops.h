@@ -5,12 +5,17 @@
 
 #include "klaspnet/klaspnet.h"
 
+namespace klaspnet::detail {
+
 int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, int32_t dst_len);
 int32_t h_list(const velkaron_io *io, const char *settings_json, const char *folder_id, char *dst, int32_t dst_len);
 int32_t h_stream_url(const velkaron_io *io, const char *settings_json, const char *entry_json, char *dst,
                      int32_t dst_len);
 int32_t h_download(const velkaron_io *io, const char *settings_json, const char *entry_json, char *dst,
                    int32_t dst_len);
+
+} // namespace klaspnet::detail
+
 int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const char *path, char *dst,
                          int32_t dst_len);
 int32_t klaspnet_parse_page(const char *html, const char *page_url, char *dst, int32_t dst_len);

@@ -1,33 +1,18 @@
 // Page retrieval: one GET of a folder page, the status check, the parse, and
 // the folder URL that the page really lists (servers redirect folders, for
-// example to their https form or to another mount point).
+// example to their https form or to another mount point). Also the steps that
+// every operation ends with.
 #include "source/page.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "source/frame.h"
 #include "source/url.h"
 
-namespace {
-
-const char *reject_reason(int rc)
-{
-    switch (rc) {
-    case KLDLP_E_TOO_MANY: return "more than 100000 entries";
-    case KLDLP_E_TOO_LARGE: return "page too large";
-    case KLDLP_E_NOMEM: return "out of memory";
-    default: return "bad page URL";
-    }
-}
-
-constexpr bool unreserved(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
-}
-
-} // namespace
+using klaspnet::limits::url_max;
 
 void klaspnet_msgf(char *out, size_t size, const char *fmt, ...)
 {
@@ -37,17 +22,7 @@ void klaspnet_msgf(char *out, size_t size, const char *fmt, ...)
     va_end(ap);
 }
 
-int map_status(int status)
-{
-    if (status >= 200 && status <= 299) return KLASPNET_OK;
-    if (status == 401 || status == 403 || status == 407) return KLASPNET_E_ACCESS;
-    if (status == 404 || status == 410) return KLASPNET_E_NOT_FOUND;
-    if (status == 429) return KLASPNET_E_RATE_LIMITED;
-    if (status >= 500 || status == 408) return KLASPNET_E_UNAVAILABLE;
-    return KLASPNET_E_FAILED;
-}
-
-int klaspnet_base_url(const char *final_url, char out[8193])
+int klaspnet_base_url(const char *final_url, char out[url_max + 1])
 {
     out[0] = '\0';
     if (!final_url) return -1;
@@ -76,59 +51,62 @@ int klaspnet_base_url(const char *final_url, char out[8193])
         keep = n;
         while (final_url[keep - 1] != '/') --keep; // stops at the latest at the path's first "/"
     }
-    if (keep + (add_slash ? 1 : 0) > k_url_max) return -1;
+    if (keep + (add_slash ? 1 : 0) > url_max) return -1;
     std::memcpy(out, final_url, keep);
     if (add_slash) out[keep++] = '/';
     out[keep] = '\0';
     return 0;
 }
 
-int klaspnet_buf_add_pct(klaspnet_buf *b, const char *name)
+namespace klaspnet::detail {
+
+// The reason of a refused listing. The entry limit is always the default:
+// neither page retrieval nor the parse operation passes limits of its own.
+const char *refusal_reason(int rc, char *buf, size_t size)
 {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    // Encoded through a small window so that a long name costs a few appends,
-    // not one per byte.
-    char win[384];
-    size_t w = 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; ++p) {
-        if (w + 3 > sizeof win) {
-            if (klaspnet_buf_add(b, win, w) != 0) return -1;
-            w = 0;
-        }
-        if (unreserved(*p)) {
-            win[w++] = static_cast<char>(*p);
-        } else {
-            win[w++] = '%';
-            win[w++] = hex[*p >> 4];
-            win[w++] = hex[*p & 15];
-        }
+    switch (rc) {
+    case KLDLP_E_TOO_MANY:
+        std::snprintf(buf, size, "more than %llu entries", static_cast<unsigned long long>(limits::entries_max));
+        return buf;
+    case KLDLP_E_TOO_LARGE: return "page too large";
+    case KLDLP_E_NOMEM: return "out of memory";
+    default: return "bad page URL";
     }
-    // Also for an empty name, so that the buffer exists afterwards.
-    return klaspnet_buf_add(b, win, w);
 }
 
-int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, klaspnet_page *page, char msg[512])
+int map_status(int status)
+{
+    if (status >= 200 && status <= 299) return KLASPNET_OK;
+    if (status == 401 || status == 403 || status == 407) return KLASPNET_E_ACCESS;
+    if (status == 404 || status == 410) return KLASPNET_E_NOT_FOUND;
+    if (status == 429) return KLASPNET_E_RATE_LIMITED;
+    if (status >= 500 || status == 408) return KLASPNET_E_UNAVAILABLE;
+    return KLASPNET_E_FAILED;
+}
+
+int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, klaspnet_page *page,
+             char msg[limits::url_msg_size])
 {
     std::memset(page, 0, sizeof *page);
-    char shown[512];
+    char shown[limits::url_msg_size];
     klaspnet_redact(url, shown, sizeof shown);
 
-    int rc = klaspnet_fetch(conn, url, 0, k_page_limit, &page->resp);
+    int rc = klaspnet_fetch(conn, url, 0, limits::page_max, &page->resp);
     if (rc != 0) {
-        klaspnet_msgf(msg, 512, "%s", page->resp.error);
+        klaspnet_msgf(msg, limits::url_msg_size, "%s", page->resp.error);
         return rc == -1 ? KLASPNET_E_UNAVAILABLE : KLASPNET_E_FAILED;
     }
     const long status = page->resp.status;
     int code = map_status(page->resp.status);
     if (code != 0) {
         if (status >= 300 && status <= 399)
-            klaspnet_msgf(msg, 512, "GET %s: HTTP %ld redirect was not followed", shown, status);
+            klaspnet_msgf(msg, limits::url_msg_size, "GET %s: HTTP %ld redirect was not followed", shown, status);
         else
-            klaspnet_msgf(msg, 512, "GET %s: HTTP %ld", shown, status);
+            klaspnet_msgf(msg, limits::url_msg_size, "GET %s: HTTP %ld", shown, status);
         return code;
     }
     if (page->resp.too_large) {
-        klaspnet_msgf(msg, 512, "GET %s: the page is larger than 16 MiB", shown);
+        klaspnet_msgf(msg, limits::url_msg_size, "GET %s: the page is larger than %s", shown, limits::page_max_text);
         return KLASPNET_E_FAILED;
     }
 
@@ -137,19 +115,21 @@ int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, kla
     rc = kldlp_parse(page->resp.body, static_cast<size_t>(page->resp.body_len), page->resp.final_url, &opts,
                      &page->result);
     if (rc == KLDLP_E_NOT_LISTING) {
-        klaspnet_msgf(msg, 512,
+        klaspnet_msgf(msg, limits::url_msg_size,
                       "GET %s: HTTP %ld but the page is not a directory index (no ASP.NET, nginx or "
                       "Apache listing markup)",
                       shown, status);
         return KLASPNET_E_FAILED;
     }
     if (rc != 0) {
-        klaspnet_msgf(msg, 512, "GET %s: listing rejected (%s)", shown, reject_reason(rc));
+        char why[64];
+        klaspnet_msgf(msg, limits::url_msg_size, "GET %s: listing rejected (%s)", shown,
+                      refusal_reason(rc, why, sizeof why));
         return KLASPNET_E_FAILED;
     }
 
     if (klaspnet_base_url(page->resp.final_url, page->base_url) != 0) {
-        klaspnet_msgf(msg, 512, "GET %s: final URL unusable", shown);
+        klaspnet_msgf(msg, limits::url_msg_size, "GET %s: final URL unusable", shown);
         return KLASPNET_E_FAILED;
     }
     return KLASPNET_OK;
@@ -159,7 +139,7 @@ void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page
 {
     if (!doc || !obj || !yyjson_mut_is_obj(obj)) return;
     const kldlp_result &r = page->result;
-    char shown[512];
+    char shown[limits::url_msg_size];
     klaspnet_redact(page->resp.final_url, shown, sizeof shown);
     // Each addition may fail for lack of memory; the key is then left out
     // and the next one is still tried.
@@ -175,6 +155,44 @@ void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page
     yyjson_mut_obj_add_int(doc, obj, "skipped", static_cast<int64_t>(r.skipped));
     if (r.index_of) yyjson_mut_obj_add_strcpy(doc, obj, "index_of", r.index_of);
 }
+
+bool page_slot::allocate()
+{
+    page = static_cast<klaspnet_page *>(std::calloc(1, sizeof(klaspnet_page)));
+    return page != nullptr;
+}
+
+void page_slot::release()
+{
+    if (!page) return;
+    klaspnet_resp_free(&page->resp);
+    kldlp_free(&page->result);
+    std::free(page);
+    page = nullptr;
+}
+
+char *write_json(yyjson_mut_doc *doc, const yyjson_alc *alc)
+{
+    return doc ? yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr) : nullptr;
+}
+
+int answer(char *dst, int32_t dst_len, char *out_text, char *pub_text, bool pub_needed, const char *oom_message,
+           const yyjson_alc *alc)
+{
+    int rc;
+    if (!out_text || (pub_needed && !pub_text))
+        rc = fail(dst, dst_len, KLASPNET_E_FAILED, oom_message);
+    else
+        rc = done(dst, dst_len, out_text, pub_text);
+    if (alc && out_text)
+        alc->free(alc->ctx, out_text);
+    else
+        std::free(out_text);
+    std::free(pub_text);
+    return rc;
+}
+
+} // namespace klaspnet::detail
 
 const char *klaspnet_order_text(int32_t order)
 {

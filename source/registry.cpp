@@ -24,7 +24,7 @@ struct bind_slot {
 constexpr int k_slots = 8;
 
 struct bind_table {
-    kl_lock lock; // g_bind_lock
+    klaspnet::platform::lock lock; // g_bind_lock
     bind_slot slot[k_slots];
 };
 
@@ -44,7 +44,7 @@ int32_t klaspnet_bind_http_impl(const velkaron_io *io, const velkaron_http *http
     if (!io || !io->get) return KLASPNET_E_INVALID;
     if (http && !usable(http)) return KLASPNET_E_INVALID;
 
-    kl_guard g(g_bind.lock);
+    klaspnet::platform::guard g(g_bind.lock);
     for (bind_slot &s : g_bind.slot) {
         if (s.get == io->get && s.ctx == io->ctx) {
             if (http)
@@ -74,7 +74,7 @@ const velkaron_http *klaspnet_http_for(const velkaron_io *io)
     if (same_transport(klaspnet_io_curl(), io)) return klaspnet_http_curl();
     if (same_transport(klaspnet_io_fake(), io)) return klaspnet_http_fake();
 
-    kl_guard g(g_bind.lock);
+    klaspnet::platform::guard g(g_bind.lock);
     for (const bind_slot &s : g_bind.slot) {
         if (s.get && s.get == io->get && s.ctx == io->ctx && s.http) return s.http;
     }

@@ -19,8 +19,8 @@ struct io_node {
 };
 
 struct io_store {
-    kl_lock lock;           // g_io_lock: guards g_io and the node list
-    const velkaron_io *cur; // g_io: null means the default transport
+    klaspnet::platform::lock lock; // g_io_lock: guards g_io and the node list
+    const velkaron_io *cur;        // g_io: null means the default transport
     io_node *head;
     ~io_store()
     {
@@ -45,7 +45,7 @@ const velkaron_io *klaspnet_io_current()
 {
     const velkaron_io *io;
     {
-        kl_guard g(g_io_state.lock);
+        klaspnet::platform::guard g(g_io_state.lock);
         io = g_io_state.cur;
     }
     return io ? io : klaspnet_io_curl();
@@ -53,7 +53,7 @@ const velkaron_io *klaspnet_io_current()
 
 void klaspnet_io_select(const velkaron_io *rec)
 {
-    kl_guard g(g_io_state.lock);
+    klaspnet::platform::guard g(g_io_state.lock);
     g_io_state.cur = rec;
 }
 
@@ -65,7 +65,7 @@ int32_t klaspnet_set_io_impl(const velkaron_io *io)
     }
     if (!io->get) return KLASPNET_E_INVALID;
     velkaron_io rec = *io; // the host's record need not outlive the call
-    kl_guard g(g_io_state.lock);
+    klaspnet::platform::guard g(g_io_state.lock);
     for (io_node *n = g_io_state.head; n; n = n->next) {
         if (same_record(n->rec, rec)) {
             g_io_state.cur = &n->rec;

@@ -7,39 +7,28 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "listing/kldlp.h"
+#include "common/limits.h"
+#include "common/text.h"
 #include "platform/platform.h"
+
+using namespace klaspnet::text;
+using klaspnet::limits::url_max;
+
+namespace klaspnet::detail {
 
 namespace {
 
-// The longest URL the source builds or accepts as its root: servers and
-// proxies commonly refuse request lines much beyond 8 KiB.
-constexpr size_t k_max_url = 8192;
-
+// The white space trimmed around a configured URL: TAB, LF, CR and SPACE
+// (not VT or FF).
 bool is_ws(unsigned char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
-unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
-
-bool is_hex(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-int hex_val(unsigned char c)
+// Scheme length of the n bytes at s. Never reads past n.
+scheme_len scheme_n(const char *s, size_t n)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    return lower(c) - 'a' + 10;
-}
-
-const char k_hex[] = "0123456789ABCDEF";
-
-// Scheme length (4 or 5) of the n bytes at s, or 0. Never reads past n.
-int scheme_n(const char *s, size_t n)
-{
-    if (!s || n < 7) return 0;
-    const char *h = "http";
-    for (int i = 0; i < 4; i++)
-        if (lower(static_cast<unsigned char>(s[i])) != h[i]) return 0;
-    if (s[4] == ':') return (s[5] == '/' && s[6] == '/') ? 4 : 0;
-    if (n < 8 || lower(static_cast<unsigned char>(s[4])) != 's') return 0;
-    return (s[5] == ':' && s[6] == '/' && s[7] == '/') ? 5 : 0;
+    if (!s || n < 7 || !ci_equal(s, "http", 4)) return no_scheme;
+    if (s[4] == ':') return (s[5] == '/' && s[6] == '/') ? scheme_http : no_scheme;
+    if (n < 8 || to_lower(s[4]) != 's') return no_scheme;
+    return (s[5] == ':' && s[6] == '/' && s[7] == '/') ? scheme_https : no_scheme;
 }
 
 // Length of the text at s, but at most 8 (all scheme_n ever looks at).
@@ -66,42 +55,17 @@ const char *host_start(const char *a, const char *e)
     return h;
 }
 
-bool same_host(const char *a, size_t an, const char *b, size_t bn)
-{
-    if (an != bn) return false;
-    for (size_t i = 0; i < an; i++)
-        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
-// The decimal number at s as atoi reads it (leading white space, optional
-// sign, digits), but clamped instead of overflowing: a port written as
-// 4294967376 must not wrap round to 80 and pass for the default port.
-int port_number(const char *s)
-{
-    while (*s == ' ' || (*s >= '\t' && *s <= '\r')) s++;
-    bool neg = false;
-    if (*s == '+' || *s == '-') neg = *s++ == '-';
-    long long v = 0;
-    while (*s >= '0' && *s <= '9') {
-        if (v <= INT_MAX) v = v * 10 + (*s - '0');
-        s++;
-    }
-    if (v > INT_MAX) v = INT_MAX;
-    return static_cast<int>(neg ? -v : v);
-}
+bool same_host(const char *a, size_t an, const char *b, size_t bn) { return an == bn && ci_equal(a, b, an); }
 
 void put_msg(char *msg, size_t msg_size, const char *text)
 {
     if (msg && msg_size) std::snprintf(msg, msg_size, "%s", text);
 }
 
-// Bytes that may not stand bare in the path of the canonical root: those
-// RFC 3986 excludes from a path and that browsers escape, plus every
-// non-ASCII byte. "%" is not among them: escapes already written stay as
-// they are.
-bool root_path_unsafe(unsigned char c)
-{
+// Bytes that may stay bare in the path of the canonical root: all but those
+// RFC 3986 excludes from a path and that browsers escape, and every
+// non-ASCII byte. "%" stays: escapes already written are kept as they are.
+constexpr byte_set k_keep_root_path = make_set([](unsigned char c) {
     switch (c) {
     case ' ':
     case '"':
@@ -112,18 +76,10 @@ bool root_path_unsafe(unsigned char c)
     case '`':
     case '{':
     case '|':
-    case '}': return true;
-    default: return c >= 128;
+    case '}': return false;
+    default: return c < 128;
     }
-}
-
-// The unreserved characters of RFC 3986 section 2.3; every other byte of a
-// segment is escaped in a request URL.
-bool unreserved(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
-}
+});
 
 // Bounded writer for klaspnet_redact: keeps at most size - 1 bytes.
 struct bounded {
@@ -140,39 +96,97 @@ struct bounded {
     }
 };
 
+// The pieces of a configured root URL that passed every check.
+struct root_parts {
+    scheme_len scheme;
+    const char *auth;     // the authority: userinfo, host and port
+    const char *at;       // its last "@", or null
+    const char *host;     // host and port, after the "@"
+    const char *auth_end; // end of the authority
+    const char *path_end; // end of the path: "#" or the end of the text
+};
+
+// The checks of a root URL, in order; null with the parts filled, or the
+// reason it is refused. [s, s + n) is the URL with surrounding white space
+// already trimmed.
+const char *check_root(const char *s, size_t n, root_parts *r, char *long_msg, size_t long_size)
+{
+    if (n == 0) return "settings key URL is empty";
+    if (n > url_max) {
+        std::snprintf(long_msg, long_size, "URL is longer than %zu bytes", url_max);
+        return long_msg;
+    }
+    r->scheme = scheme_n(s, n);
+    if (r->scheme == no_scheme) return "URL must start with http:// or https://";
+    for (size_t i = 0; i < n; i++) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 32 || c == 127) return "URL contains a control character";
+    }
+    const char *end = s + n;
+    r->auth = s + r->scheme + 3;
+    r->auth_end = r->auth;
+    while (r->auth_end < end && *r->auth_end != '/' && *r->auth_end != '?' && *r->auth_end != '#') r->auth_end++;
+    if (r->auth_end == r->auth) return "URL has no host";
+    r->at = nullptr;
+    for (const char *p = r->auth; p < r->auth_end; p++)
+        if (*p == '@') r->at = p;
+    r->host = r->at ? r->at + 1 : r->auth;
+    if (r->host == r->auth_end || *r->host == ':') return "URL has no host";
+    for (const char *p = r->host; p < r->auth_end; p++) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == ' ' || c == '\\' || c >= 128) return "URL host is not a valid host name";
+    }
+    r->path_end = r->auth_end;
+    while (r->path_end < end && *r->path_end != '?' && *r->path_end != '#') r->path_end++;
+    if (r->path_end < end && *r->path_end == '?') return "URL must not carry a query string";
+    return nullptr;
+}
+
+// The canonical root: lower-case scheme and host, the path with unsafe bytes
+// escaped, a final "/". Null when memory runs out.
+char *canonical_root(const root_parts &r)
+{
+    klaspnet_buf b{};
+    bool ok = klaspnet_buf_adds(&b, r.scheme == scheme_https ? "https://" : "http://") == 0;
+    for (const char *p = r.host; ok && p < r.auth_end; p++) {
+        const char c = static_cast<char>(to_lower(*p));
+        ok = klaspnet_buf_add(&b, &c, 1) == 0;
+    }
+    if (ok && r.path_end == r.auth_end) ok = klaspnet_buf_add(&b, "/", 1) == 0;
+    if (ok)
+        ok = klaspnet_buf_add_pct(&b, r.auth_end, static_cast<size_t>(r.path_end - r.auth_end), k_keep_root_path) == 0;
+    if (ok && b.data[b.len - 1] != '/') ok = klaspnet_buf_add(&b, "/", 1) == 0;
+    if (!ok) {
+        klaspnet_buf_free(&b);
+        return nullptr;
+    }
+    return b.data;
+}
+
+// The credentials of the userinfo before the "@": user name and password,
+// each percent-decoded (bytes after a decoded NUL cleared). False when
+// memory runs out.
+bool split_credentials(const root_parts &r, klaspnet_root *root)
+{
+    const char *colon = r.auth;
+    while (colon < r.at && *colon != ':') colon++;
+    root->user = pct_decode(r.auth, static_cast<size_t>(colon - r.auth), nullptr, true);
+    root->pass = colon < r.at ? pct_decode(colon + 1, static_cast<size_t>(r.at - colon - 1), nullptr, true)
+                              : klaspnet_strdup("");
+    return root->user && root->pass;
+}
+
 } // namespace
 
-int http_scheme(const char *url)
+scheme_len http_scheme(const char *url)
 {
-    if (!url) return 0;
+    if (!url) return no_scheme;
     return scheme_n(url, head_len(url));
 }
 
-char *pct_decode(const char *s, size_t n)
-{
-    char *out = static_cast<char *>(std::malloc(n + 1));
-    if (!out) return nullptr;
-    size_t o = 0;
-    for (size_t i = 0; i < n;) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c == '%' && i + 2 < n && is_hex(static_cast<unsigned char>(s[i + 1])) &&
-            is_hex(static_cast<unsigned char>(s[i + 2]))) {
-            out[o++] = static_cast<char>(hex_val(static_cast<unsigned char>(s[i + 1])) * 16 +
-                                         hex_val(static_cast<unsigned char>(s[i + 2])));
-            i += 3;
-        } else {
-            out[o++] = static_cast<char>(c);
-            i++;
-        }
-    }
-    out[o] = '\0';
-    // A decoded %00 ends the text early. The bytes behind it are no part of
-    // the text, yet they may hold the rest of a password, and the wipe of a
-    // secret text reaches only its NUL: clear them now.
-    size_t k = std::strlen(out);
-    if (k < o) klaspnet_wipe(out + k, o - k);
-    return out;
-}
+} // namespace klaspnet::detail
+
+using namespace klaspnet::detail;
 
 void klaspnet_root_free(klaspnet_root *root)
 {
@@ -204,88 +218,15 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
     while (s < lim && is_ws(static_cast<unsigned char>(*s))) s++;
     size_t n = static_cast<size_t>(lim - s);
     while (n && is_ws(static_cast<unsigned char>(s[n - 1]))) n--;
-    if (n == 0) {
-        put_msg(msg, msg_size, "settings key URL is empty");
-        return -1;
-    }
-    if (n > k_max_url) {
-        put_msg(msg, msg_size, "URL is longer than 8192 bytes");
-        return -1;
-    }
-    int sl = scheme_n(s, n);
-    if (sl == 0) {
-        put_msg(msg, msg_size, "URL must start with http:// or https://");
-        return -1;
-    }
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 32 || c == 127) {
-            put_msg(msg, msg_size, "URL contains a control character");
-            return -1;
-        }
-    }
-    const char *end = s + n;
-    const char *auth = s + sl + 3;
-    const char *auth_end = auth;
-    while (auth_end < end && *auth_end != '/' && *auth_end != '?' && *auth_end != '#') auth_end++;
-    if (auth_end == auth) {
-        put_msg(msg, msg_size, "URL has no host");
-        return -1;
-    }
-    const char *at = nullptr;
-    for (const char *p = auth; p < auth_end; p++)
-        if (*p == '@') at = p;
-    const char *host = at ? at + 1 : auth;
-    if (host == auth_end || *host == ':') {
-        put_msg(msg, msg_size, "URL has no host");
-        return -1;
-    }
-    for (const char *p = host; p < auth_end; p++) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c == ' ' || c == '\\' || c >= 128) {
-            put_msg(msg, msg_size, "URL host is not a valid host name");
-            return -1;
-        }
-    }
-    const char *path_end = auth_end;
-    while (path_end < end && *path_end != '?' && *path_end != '#') path_end++;
-    if (path_end < end && *path_end == '?') {
-        put_msg(msg, msg_size, "URL must not carry a query string");
-        return -1;
-    }
 
-    klaspnet_buf b{};
-    bool ok = klaspnet_buf_adds(&b, sl == 5 ? "https://" : "http://") == 0;
-    for (const char *p = host; ok && p < auth_end; p++) {
-        char c = static_cast<char>(lower(static_cast<unsigned char>(*p)));
-        ok = klaspnet_buf_add(&b, &c, 1) == 0;
+    root_parts r{};
+    char too_long[64];
+    if (const char *why = check_root(s, n, &r, too_long, sizeof too_long)) {
+        put_msg(msg, msg_size, why);
+        return -1;
     }
-    if (ok && path_end == auth_end) ok = klaspnet_buf_add(&b, "/", 1) == 0;
-    const char *run = auth_end; // bytes copied unchanged are appended a run at a time
-    for (const char *p = auth_end; ok && p < path_end; p++) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (!root_path_unsafe(c)) continue;
-        char esc[3] = {'%', k_hex[c >> 4], k_hex[c & 15]};
-        ok = klaspnet_buf_add(&b, run, static_cast<size_t>(p - run)) == 0 && klaspnet_buf_add(&b, esc, 3) == 0;
-        run = p + 1;
-    }
-    if (ok && run < path_end) ok = klaspnet_buf_add(&b, run, static_cast<size_t>(path_end - run)) == 0;
-    if (ok && b.data[b.len - 1] != '/') ok = klaspnet_buf_add(&b, "/", 1) == 0;
-    if (ok) {
-        root->url = b.data; // handed over; b is not used again
-        b = klaspnet_buf{};
-    } else {
-        klaspnet_buf_free(&b);
-    }
-
-    if (ok && at) {
-        const char *colon = auth;
-        while (colon < at && *colon != ':') colon++;
-        root->user = pct_decode(auth, static_cast<size_t>(colon - auth));
-        root->pass = colon < at ? pct_decode(colon + 1, static_cast<size_t>(at - colon - 1)) : klaspnet_strdup("");
-        ok = root->user && root->pass;
-    }
-    if (!ok) {
+    root->url = canonical_root(r);
+    if (!root->url || (r.at && !split_credentials(r, root))) {
         klaspnet_root_free(root);
         put_msg(msg, msg_size, "out of memory");
         return -1;
@@ -293,10 +234,12 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
     return 0;
 }
 
+namespace klaspnet::detail {
+
 int hostport(const char *url, const char **host, size_t *host_len, int *port)
 {
-    int sl = http_scheme(url);
-    if (sl == 0) {
+    const scheme_len sl = http_scheme(url);
+    if (sl == no_scheme) {
         *host = url;
         *host_len = 0;
         *port = 0;
@@ -311,11 +254,11 @@ int hostport(const char *url, const char **host, size_t *host_len, int *port)
     const char *sep = nullptr;
     for (const char *p = bracket ? bracket : h; p < e; p++)
         if (*p == ':') sep = p;
-    int def = sl == 5 ? 443 : 80;
+    const int def = sl == scheme_https ? 443 : 80;
     *host = h;
     if (sep) {
         *host_len = static_cast<size_t>(sep - h);
-        *port = sep + 1 == e ? def : port_number(sep + 1);
+        *port = sep + 1 == e ? def : read_int_clamped(sep + 1);
     } else {
         *host_len = static_cast<size_t>(e - h);
         *port = def;
@@ -323,10 +266,12 @@ int hostport(const char *url, const char **host, size_t *host_len, int *port)
     return *port;
 }
 
+} // namespace klaspnet::detail
+
 int klaspnet_url_is_http(const char *url)
 {
-    int sl = http_scheme(url);
-    if (sl == 0) return 0;
+    const scheme_len sl = http_scheme(url);
+    if (sl == no_scheme) return 0;
     const char *a = url + sl + 3;
     const char *e = authority_end(a);
     if (e == a) return 0;
@@ -334,12 +279,15 @@ int klaspnet_url_is_http(const char *url)
     return (h < e && *h != ':') ? 1 : 0;
 }
 
-int klaspnet_url_is_https(const char *url) { return (http_scheme(url) == 5 && klaspnet_url_is_http(url)) ? 1 : 0; }
+int klaspnet_url_is_https(const char *url)
+{
+    return (http_scheme(url) == scheme_https && klaspnet_url_is_http(url)) ? 1 : 0;
+}
 
 int klaspnet_same_origin(const char *a, const char *b)
 {
-    int sa = http_scheme(a);
-    if (sa == 0 || sa != http_scheme(b)) return 0;
+    const scheme_len sa = http_scheme(a);
+    if (sa == no_scheme || sa != http_scheme(b)) return 0;
     const char *ha, *hb;
     size_t na, nb;
     int pa, pb;
@@ -350,7 +298,7 @@ int klaspnet_same_origin(const char *a, const char *b)
 
 int klaspnet_is_https_upgrade(const char *from, const char *to)
 {
-    if (http_scheme(from) != 4 || http_scheme(to) != 5) return 0;
+    if (http_scheme(from) != scheme_http || http_scheme(to) != scheme_https) return 0;
     const char *ha, *hb;
     size_t na, nb;
     int pa, pb;
@@ -378,7 +326,7 @@ int klaspnet_path_norm(const char *path, klaspnet_buf *out)
             unsigned char c = static_cast<unsigned char>(seg[i]);
             if (c < 32 || c == 127) return -1;
         }
-        if (!kldlp_utf8_valid(seg, n)) return -1;
+        if (!utf8_valid(seg, n)) return -1;
         if (klaspnet_buf_add(out, "/", 1) != 0 || klaspnet_buf_add(out, seg, n) != 0) return -1;
     }
 }
@@ -390,28 +338,14 @@ int klaspnet_path_url(const char *root_url, const char *path, int folder, klaspn
     const char *p = path ? path : "";
     while (*p == '/') {
         const char *seg = ++p;
-        const char *run = seg;
-        while (*p && *p != '/') {
-            unsigned char c = static_cast<unsigned char>(*p);
-            if (!unreserved(c)) {
-                char esc[3] = {'%', k_hex[c >> 4], k_hex[c & 15]};
-                if (klaspnet_buf_add(out, run, static_cast<size_t>(p - run)) != 0 || klaspnet_buf_add(out, esc, 3) != 0)
-                    return -1;
-                run = p + 1;
-                // Stop early on a path far beyond the limit; the answer is -1 anyway.
-                if (out->len > k_max_url) return -1;
-            }
-            p++;
-        }
-        if (klaspnet_buf_add(out, run, static_cast<size_t>(p - run)) != 0) return -1;
-        if (*p == '/') {
-            if (klaspnet_buf_add(out, "/", 1) != 0) return -1;
-        } else if (folder) {
-            if (klaspnet_buf_add(out, "/", 1) != 0) return -1;
-        }
-        if (out->len > k_max_url) return -1;
+        while (*p && *p != '/') p++;
+        const auto n = static_cast<size_t>(p - seg);
+        // Stop early on a path far beyond the limit; the answer is -1 anyway.
+        if (n > url_max - (out->len < url_max ? out->len : url_max)) return -1;
+        if (klaspnet_buf_add_pct(out, seg, n) != 0) return -1;
+        if ((*p == '/' || folder) && klaspnet_buf_add(out, "/", 1) != 0) return -1;
     }
-    return out->len > k_max_url ? -1 : 0;
+    return out->len > url_max ? -1 : 0;
 }
 
 void klaspnet_redact(const char *url, char *out, size_t size)
@@ -421,8 +355,8 @@ void klaspnet_redact(const char *url, char *out, size_t size)
     if (!url) return;
     bounded w{out, size};
     const char *p = url;
-    int sl = http_scheme(url);
-    if (sl) {
+    const scheme_len sl = http_scheme(url);
+    if (sl != no_scheme) {
         w.add(url, static_cast<size_t>(sl) + 3); // the scheme as written
         const char *a = url + sl + 3;
         const char *e = authority_end(a);
@@ -473,7 +407,7 @@ int klaspnet_guid(char *out)
 {
     unsigned char b[16];
     for (int i = 0; i < 4; i++) {
-        uint32_t v = kl_rand32();
+        uint32_t v = klaspnet::platform::rand32();
         for (int k = 0; k < 4; k++) b[i * 4 + k] = static_cast<unsigned char>(v >> (8 * k));
     }
     b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40); // version 4: random

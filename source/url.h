@@ -23,12 +23,17 @@ int klaspnet_root_parsen(const char *url, size_t len, klaspnet_root *root, char 
 // Frees the three texts (the password wiped first) and nulls them; null does nothing.
 void klaspnet_root_free(klaspnet_root *root);
 
-// 4 for "http://", 5 for "https://" (scheme case-insensitive), else 0.
-int http_scheme(const char *url);
+namespace klaspnet::detail {
+
+// The scheme of a URL by the length of its name: "http://" or "https://"
+// (letter case ignored), or none.
+enum scheme_len : int { no_scheme = 0, scheme_http = 4, scheme_https = 5 };
+scheme_len http_scheme(const char *url);
 // Host (pointer into url, brackets kept) and port (default 80/443) of an http(s) URL; returns the port.
 int hostport(const char *url, const char **host, size_t *host_len, int *port);
-// Percent-decoding of a byte range into a new heap text (a decoded %00 ends it early).
-char *pct_decode(const char *s, size_t n);
+
+} // namespace klaspnet::detail
+
 int klaspnet_url_is_http(const char *url);
 int klaspnet_url_is_https(const char *url);
 int klaspnet_same_origin(const char *a, const char *b);

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
+#include "common/wipe.h"
 #include "klaspnet/klaspnet.h"
 #include "transport/curl_transport.h"
 
@@ -225,57 +227,6 @@ int parse_args(int argc, char **argv, options &o)
 
 // ---- secrets ----------------------------------------------------------------
 
-void wipe(void *p, size_t n)
-{
-    volatile unsigned char *v = static_cast<volatile unsigned char *>(p);
-    while (n--) *v++ = 0;
-}
-
-void free_secret(char *s)
-{
-    if (s) {
-        wipe(s, std::strlen(s));
-        std::free(s);
-    }
-}
-
-// yyjson allocator that overwrites every block before releasing it: the
-// settings text carries the credentials, and the writer's growing buffer
-// would otherwise leave copies of them in freed memory.
-struct wipe_hdr {
-    size_t size;
-    size_t pad; // keeps the payload 16-byte aligned
-};
-
-void *w_malloc(void *, size_t size)
-{
-    auto *h = static_cast<wipe_hdr *>(std::malloc(sizeof(wipe_hdr) + size));
-    if (!h) return nullptr;
-    h->size = size;
-    return h + 1;
-}
-
-void w_free(void *, void *ptr)
-{
-    if (!ptr) return;
-    wipe_hdr *h = static_cast<wipe_hdr *>(ptr) - 1;
-    wipe(h, sizeof(wipe_hdr) + h->size);
-    std::free(h);
-}
-
-void *w_realloc(void *, void *ptr, size_t old_size, size_t size)
-{
-    void *n = w_malloc(nullptr, size);
-    if (!n) return nullptr;
-    if (ptr) {
-        std::memcpy(n, ptr, old_size < size ? old_size : size);
-        w_free(nullptr, ptr);
-    }
-    return n;
-}
-
-constexpr yyjson_alc k_wipe_alc = {w_malloc, w_realloc, w_free, nullptr};
-
 // Reads the first line of a file, or of the terminal with echo off.
 char *read_line(FILE *f)
 {
@@ -287,12 +238,12 @@ char *read_line(FILE *f)
         if (len + 2 > cap) {
             char *n = static_cast<char *>(std::malloc(cap * 2));
             if (!n) {
-                wipe(s, cap);
+                klaspnet_wipe(s, cap);
                 std::free(s);
                 return nullptr;
             }
             std::memcpy(n, s, len);
-            wipe(s, cap);
+            klaspnet_wipe(s, cap);
             std::free(s);
             s = n;
             cap *= 2;
@@ -357,25 +308,6 @@ char *read_password_tty(const char *user)
 
 // ---- settings ---------------------------------------------------------------
 
-// Userinfo bytes: the unreserved ones stay, every other byte is escaped.
-bool pct_encode(const char *s, char *&out, size_t &len, size_t cap)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p; p++) {
-        bool keep = (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') || *p == '-' ||
-                    *p == '.' || *p == '_' || *p == '~';
-        if (len + 4 > cap) return false;
-        if (keep) {
-            out[len++] = static_cast<char>(*p);
-        } else {
-            out[len++] = '%';
-            out[len++] = hex[*p >> 4];
-            out[len++] = hex[*p & 15];
-        }
-    }
-    return true;
-}
-
 // The URL with the userinfo user:password in place of any it carried.
 char *url_with_credentials(const char *url, const char *user, const char *password)
 {
@@ -387,43 +319,38 @@ char *url_with_credentials(const char *url, const char *user, const char *passwo
     for (size_t i = 0; i < auth_len; i++)
         if (auth[i] == '@') at = auth + i;
     const char *host = at ? at + 1 : auth;
-    size_t cap = std::strlen(url) + 3 * (std::strlen(user) + std::strlen(password)) + 8;
+    using namespace klaspnet::text;
+    const size_t nu = std::strlen(user), np = std::strlen(password), rest = std::strlen(host);
+    const size_t head = static_cast<size_t>(auth - url);
+    const size_t cap = head + pct_encoded_size(user, nu, k_keep_unreserved) +
+                       pct_encoded_size(password, np, k_keep_unreserved) + rest + 3;
     char *out = static_cast<char *>(std::malloc(cap));
     if (!out) return nullptr;
-    size_t len = static_cast<size_t>(auth - url);
-    std::memcpy(out, url, len);
-    bool ok = pct_encode(user, out, len, cap);
-    if (ok) {
-        out[len++] = ':';
-        ok = pct_encode(password, out, len, cap);
-    }
-    size_t rest = std::strlen(host);
-    if (!ok || len + rest + 2 > cap) {
-        wipe(out, cap);
-        std::free(out);
-        return nullptr;
-    }
-    out[len++] = '@';
-    std::memcpy(out + len, host, rest + 1);
+    std::memcpy(out, url, head);
+    char *o = pct_encode_to(out + head, user, nu, k_keep_unreserved);
+    *o++ = ':';
+    o = pct_encode_to(o, password, np, k_keep_unreserved);
+    *o++ = '@';
+    std::memcpy(o, host, rest + 1);
     return out;
 }
 
 // {"URL":url,"DateOrder":order}; every block that held the URL is wiped.
 char *settings_json(const char *url, const char *date_order)
 {
-    yyjson_mut_doc *doc = yyjson_mut_doc_new(&k_wipe_alc);
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(klaspnet_wipe_alc());
     if (!doc) return nullptr;
     yyjson_mut_val *root = yyjson_mut_obj(doc);
     yyjson_mut_doc_set_root(doc, root);
     yyjson_mut_obj_add_str(doc, root, "URL", url); // referenced, not copied
     if (date_order) yyjson_mut_obj_add_str(doc, root, "DateOrder", date_order);
     size_t len = 0;
-    char *text = yyjson_mut_write_opts(doc, 0, &k_wipe_alc, &len, nullptr);
+    char *text = yyjson_mut_write_opts(doc, 0, klaspnet_wipe_alc(), &len, nullptr);
     yyjson_mut_doc_free(doc);
     if (!text) return nullptr;
     char *plain = static_cast<char *>(std::malloc(len + 1));
     if (plain) std::memcpy(plain, text, len + 1);
-    w_free(nullptr, text);
+    klaspnet_wipe_alc()->free(nullptr, text);
     return plain;
 }
 
@@ -558,9 +485,9 @@ struct run_state {
 
 void release(run_state &s)
 {
-    free_secret(s.settings);
+    klaspnet_free_secret(s.settings);
     if (s.out) {
-        wipe(s.out, static_cast<size_t>(k_out_len)); // a stream-url answer holds the Authorization header
+        klaspnet_wipe(s.out, static_cast<size_t>(k_out_len)); // a stream-url answer holds the Authorization header
         std::free(s.out);
     }
 }
@@ -595,7 +522,7 @@ int build_settings(const options &o, run_state &s)
         char *password = o.password_file ? read_password_file(o.password_file) : read_password_tty(o.user);
         if (!password) return k_exit_local;
         with_creds = url_with_credentials(url, o.user, password);
-        free_secret(password);
+        klaspnet_free_secret(password);
         if (!with_creds) {
             std::fprintf(stderr, "klaspnet: URL has no scheme (http:// or https://)\n");
             return k_exit_usage;
@@ -603,7 +530,7 @@ int build_settings(const options &o, run_state &s)
         url = with_creds;
     }
     s.settings = settings_json(url, o.date_order);
-    free_secret(with_creds);
+    klaspnet_free_secret(with_creds);
     if (!s.settings) {
         std::fprintf(stderr, "klaspnet: out of memory\n");
         return k_exit_local;

@@ -64,6 +64,19 @@ bool common_setup(CURL *h, const char *url, long timeout_ms, char *errbuf) noexc
            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeout_ms) == CURLE_OK;
 }
 
+// A fresh easy handle after libcurl's one-time initialisation; null with the
+// reason in *error when either fails.
+CURL *open_handle(char **error) noexcept
+{
+    if (!global_init()) {
+        set_error(error, "libcurl initialisation failed");
+        return nullptr;
+    }
+    CURL *h = curl_easy_init();
+    if (!h) set_error(error, "out of memory");
+    return h;
+}
+
 // ---- velkaron_io: get -------------------------------------------------------
 
 struct body_buf {
@@ -110,15 +123,8 @@ int32_t io_get(void *, const char *url, char **body, int32_t *status, char **err
         set_error(error, "invalid arguments");
         return -1;
     }
-    if (!global_init()) {
-        set_error(error, "libcurl initialisation failed");
-        return -1;
-    }
-    CURL *h = curl_easy_init();
-    if (!h) {
-        set_error(error, "out of memory");
-        return -1;
-    }
+    CURL *h = open_handle(error);
+    if (!h) return -1;
     char errbuf[CURL_ERROR_SIZE];
     errbuf[0] = '\0';
     body_buf b{};
@@ -296,15 +302,8 @@ int32_t http_request(void *, const velkaron_http_req *req, int32_t *status, char
         set_error(error, "invalid request record");
         return -1;
     }
-    if (!global_init()) {
-        set_error(error, "libcurl initialisation failed");
-        return -1;
-    }
-    CURL *h = curl_easy_init();
-    if (!h) {
-        set_error(error, "out of memory");
-        return -1;
-    }
+    CURL *h = open_handle(error);
+    if (!h) return -1;
     curl_slist *hdrs = nullptr;
     for (uint64_t i = 0; i < req->header_count; i++) {
         if (!req->headers[i]) continue;

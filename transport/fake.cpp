@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/chars.h"
+#include "common/limits.h"
 #include "listing/kldlp.h"
 #include "platform/platform.h"
 #include "source/buf.h"
@@ -26,7 +28,7 @@ constexpr char k_fail_default[] = "fake: transport failure";
 constexpr char k_oom[] = "fake: out of memory";
 constexpr size_t k_piece = 4096;
 // A real transport gives up after this many hops; the sixth redirect fails.
-constexpr int k_redirect_budget = 6;
+constexpr int k_redirect_budget = klaspnet::limits::redirects_max + 1;
 
 struct fake_page {
     char *url; // key, compared byte for byte
@@ -40,7 +42,7 @@ struct fake_page {
 };
 
 struct fake_script {
-    kl_lock lock; // g_fl: guards everything below
+    klaspnet::platform::lock lock; // g_fl: guards everything below
     fake_page *r = nullptr;
     size_t n = 0;
     size_t cap = 0;
@@ -144,27 +146,79 @@ bool find_location(const char *text, const char **value, size_t *len)
     while (*line) {
         const char *end = std::strchr(line, '\n');
         size_t n = end ? static_cast<size_t>(end - line) : std::strlen(line);
-        if (n > 8 && line[8] == ':') {
-            bool match = true;
-            for (int i = 0; i < 8 && match; i++) {
-                char c = line[i];
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-                match = c == "location"[i];
-            }
-            if (match) {
-                const char *v = line + 9;
-                const char *e = line + n;
-                while (v < e && *v == ' ') v++;
-                while (e > v && is_space_or_cr(e[-1])) e--;
-                *value = v;
-                *len = static_cast<size_t>(e - v);
-                return true;
-            }
+        if (n > 8 && line[8] == ':' && klaspnet::text::ci_equal(line, "location", 8)) {
+            const char *v = line + 9;
+            const char *e = line + n;
+            while (v < e && *v == ' ') v++;
+            while (e > v && is_space_or_cr(e[-1])) e--;
+            *value = v;
+            *len = static_cast<size_t>(e - v);
+            return true;
         }
         if (!end) break;
         line = end + 1;
     }
     return false;
+}
+
+// What one scripted exchange answers, copied out of the script under g_fl.
+struct scripted {
+    int status = 0;
+    char *headers = nullptr; // the header text; null when not wanted or none
+    char *body = nullptr;
+    char *error = nullptr; // a failure record's message
+    bool failure = false;
+    bool oom = false;
+    ~scripted()
+    {
+        std::free(headers);
+        std::free(body);
+        std::free(error);
+    }
+};
+
+// One request reaches the script: the total and the record's calls are
+// counted, its last range (null but for a request that carried one) and
+// auth flag recorded, and its answer copied out. with_headers asks for the
+// header text ("" when the record has none); a GET needs it only to find
+// the Location of a redirect.
+void take(const char *url, const char *range, int auth, bool with_headers, scripted *out)
+{
+    klaspnet::platform::guard g(g_fl.lock);
+    g_fl.total++;
+    fake_page *p = find(url);
+    if (!p) {
+        out->status = 404;
+        out->body = klaspnet_strdup(k_404_body);
+        if (with_headers) out->headers = klaspnet_strdup(k_404_headers);
+        out->oom = !out->body || (with_headers && !out->headers);
+        return;
+    }
+    p->calls++;
+    std::free(p->range);
+    p->range = range ? klaspnet_strdup(range) : nullptr;
+    out->oom = range && !p->range;
+    p->auth = auth;
+    if (!p->body) {
+        out->failure = true;
+        out->error = klaspnet_strdup(p->fail_msg ? p->fail_msg : k_fail_default);
+        if (!out->error) out->error = klaspnet_strdup(k_fail_default);
+        return;
+    }
+    out->status = p->status;
+    out->body = klaspnet_strdup(p->body);
+    if (with_headers) out->headers = klaspnet_strdup(p->headers ? p->headers : "");
+    out->oom = out->oom || !out->body || (with_headers && !out->headers);
+}
+
+// Hands a heap text to an output pointer, or frees it when there is none.
+void hand_out(char **to, char *&text)
+{
+    if (to)
+        *to = text;
+    else
+        std::free(text);
+    text = nullptr;
 }
 
 int32_t fake_get(void *, const char *url, char **body, int32_t *status, char **error)
@@ -184,76 +238,48 @@ int32_t fake_get(void *, const char *url, char **body, int32_t *status, char **e
     }
     int budget = k_redirect_budget;
     for (;;) {
-        char *copy = nullptr;
-        char *location = nullptr;
-        int st = 0;
-        bool redirect = false;
-        {
-            kl_guard g(g_fl.lock);
-            g_fl.total++;
-            fake_page *p = find(key);
-            if (!p) {
-                st = 404;
-                copy = klaspnet_strdup(k_404_body);
-            } else {
-                p->calls++;
-                std::free(p->range);
-                p->range = nullptr;
-                p->auth = auth;
-                if (!p->body) {
-                    char *msg = klaspnet_strdup(p->fail_msg ? p->fail_msg : k_fail_default);
-                    if (!msg) msg = klaspnet_strdup(k_fail_default);
-                    std::free(key);
-                    if (error)
-                        *error = msg;
-                    else
-                        std::free(msg);
-                    return -1;
-                }
-                copy = klaspnet_strdup(p->body);
-                st = p->status;
-                const char *v = nullptr;
-                size_t vlen = 0;
-                if (copy && st >= 300 && st <= 399 && p->headers && find_location(p->headers, &v, &vlen) && vlen > 0) {
-                    redirect = true;
-                    location = static_cast<char *>(std::malloc(vlen + 1));
-                    if (location) {
-                        std::memcpy(location, v, vlen);
-                        location[vlen] = '\0';
-                    }
-                }
-            }
+        scripted a;
+        take(key, nullptr, auth, true, &a);
+        if (a.failure) {
+            std::free(key);
+            hand_out(error, a.error);
+            return -1;
         }
-        if (!copy || (redirect && !location)) {
-            std::free(copy);
+        const char *v = nullptr;
+        size_t vlen = 0;
+        const bool redirect =
+            !a.oom && a.status >= 300 && a.status <= 399 && find_location(a.headers, &v, &vlen) && vlen > 0;
+        if (a.oom) {
             std::free(key);
             set_error(error, k_oom);
             return -1;
         }
         if (!redirect) {
             std::free(key);
-            if (body)
-                *body = copy;
-            else
-                std::free(copy);
-            if (status) *status = st;
+            hand_out(body, a.body);
+            if (status) *status = a.status;
             return 0;
         }
-        std::free(copy);
         if (--budget == 0) {
-            std::free(location);
             std::free(key);
             set_error(error, "Maximum (5) redirects followed");
             return -1;
         }
-        size_t size = std::strlen(key) + std::strlen(location) + 8;
-        auto *next = static_cast<char *>(std::malloc(size));
-        int rc = next ? kldlp_resolve(key, location, next, size) : -1;
+        // The Location value ends at its line's end: resolved from a copy.
+        char *location = static_cast<char *>(std::malloc(vlen + 1));
+        size_t size = std::strlen(key) + vlen + 8;
+        auto *next = location ? static_cast<char *>(std::malloc(size)) : nullptr;
+        int rc = -1;
+        if (next) {
+            std::memcpy(location, v, vlen);
+            location[vlen] = '\0';
+            rc = kldlp_resolve(key, location, next, size);
+        }
         std::free(location);
         std::free(key);
         if (rc != 0) {
             std::free(next);
-            set_error(error, "fake: bad Location");
+            set_error(error, next ? "fake: bad Location" : k_oom);
             return -1;
         }
         key = next;
@@ -296,56 +322,24 @@ int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char
             if (h && std::strncmp(h, "Range: ", 7) == 0) range = h + 7;
         }
     }
-
-    char *headers = nullptr;
-    char *body = nullptr;
-    int st = 0;
-    bool oom = false;
-    {
-        kl_guard g(g_fl.lock);
-        g_fl.total++;
-        fake_page *p = find(req->url);
-        if (!p) {
-            st = 404;
-            headers = klaspnet_strdup(k_404_headers);
-            body = klaspnet_strdup(k_404_body);
-        } else {
-            p->calls++;
-            std::free(p->range);
-            p->range = nullptr;
-            if (range) {
-                p->range = klaspnet_strdup(range);
-                oom = !p->range;
-            }
-            p->auth = req->user != nullptr;
-            if (!p->body) {
-                char *msg = klaspnet_strdup(p->fail_msg ? p->fail_msg : k_fail_default);
-                if (!msg) msg = klaspnet_strdup(k_fail_default);
-                if (error)
-                    *error = msg;
-                else
-                    std::free(msg);
-                return -1;
-            }
-            headers = klaspnet_strdup(p->headers ? p->headers : "");
-            body = klaspnet_strdup(p->body);
-            st = p->status;
-        }
+    scripted a;
+    take(req->url, range, req->user != nullptr, true, &a);
+    if (a.failure) {
+        hand_out(error, a.error);
+        return -1;
     }
-    if (oom || !headers || !body) {
-        std::free(headers);
-        std::free(body);
+    if (a.oom) {
         set_error(error, k_oom);
         return -1;
     }
 
-    if (status) *status = st;
+    if (status) *status = a.status;
     bool stopped = false;
     if (req->on_header) {
         char num[24];
-        std::snprintf(num, sizeof num, "%ld", static_cast<long>(st));
+        std::snprintf(num, sizeof num, "%ld", static_cast<long>(a.status));
         stopped = req->on_header(req->cb_ctx, ":status", num) != 0;
-        char *line = headers;
+        char *line = a.headers;
         while (!stopped && *line) {
             char *end = std::strchr(line, '\n');
             char *next = end ? end + 1 : nullptr;
@@ -356,15 +350,13 @@ int32_t fake_request(void *, const velkaron_http_req *req, int32_t *status, char
         }
     }
     if (!stopped && req->on_body) {
-        size_t len = std::strlen(body);
+        size_t len = std::strlen(a.body);
         for (size_t off = 0; off < len;) {
             size_t n = len - off < k_piece ? len - off : k_piece;
-            if (req->on_body(req->cb_ctx, body + off, n) != 0) break;
+            if (req->on_body(req->cb_ctx, a.body + off, n) != 0) break;
             off += n;
         }
     }
-    std::free(headers);
-    std::free(body);
     return 0;
 }
 
@@ -396,14 +388,14 @@ int32_t klaspnet_use_fake_impl()
 
 void klaspnet_fake_reset_impl()
 {
-    kl_guard g(g_fl.lock);
+    klaspnet::platform::guard g(g_fl.lock);
     g_fl.clear();
 }
 
 int32_t klaspnet_fake_set_impl(const char *url, int32_t status, const char *header_text, const char *body)
 {
     if (!url || !body) return KLASPNET_E_INVALID;
-    kl_guard g(g_fl.lock);
+    klaspnet::platform::guard g(g_fl.lock);
     fake_page *p = upsert(url);
     if (!p) return KLASPNET_E_FAILED;
     p->body = klaspnet_strdup(body);
@@ -419,7 +411,7 @@ int32_t klaspnet_fake_set_impl(const char *url, int32_t status, const char *head
 int32_t klaspnet_fake_fail_impl(const char *url, const char *message)
 {
     if (!url) return KLASPNET_E_INVALID;
-    kl_guard g(g_fl.lock);
+    klaspnet::platform::guard g(g_fl.lock);
     fake_page *p = upsert(url); // leaves header text and body null: a failure record
     if (!p) return KLASPNET_E_FAILED;
     p->fail_msg = klaspnet_strdup(message ? message : k_fail_default);
@@ -428,7 +420,7 @@ int32_t klaspnet_fake_fail_impl(const char *url, const char *message)
 
 uint32_t klaspnet_fake_calls_impl(const char *url)
 {
-    kl_guard g(g_fl.lock);
+    klaspnet::platform::guard g(g_fl.lock);
     if (!url) return g_fl.total;
     const fake_page *p = find(url);
     return p ? p->calls : 0;
@@ -437,7 +429,7 @@ uint32_t klaspnet_fake_calls_impl(const char *url)
 const char *klaspnet_fake_last_request_impl(const char *url)
 {
     char buf[256];
-    kl_guard g(g_fl.lock);
+    klaspnet::platform::guard g(g_fl.lock);
     const fake_page *p = url ? find(url) : nullptr;
     if (!p) {
         std::snprintf(buf, sizeof buf, "{\"calls\":0,\"range\":null,\"auth\":false}");

@@ -22,6 +22,8 @@
 #include "source/fetch.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 constexpr char k_user[] = "user1";

@@ -14,6 +14,8 @@
 #include "props.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 const char *const k_urls[] = {

@@ -17,6 +17,8 @@
 #include "source/cfg.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 const char *const k_settings[] = {

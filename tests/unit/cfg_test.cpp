@@ -11,6 +11,8 @@
 #include "listing/kldlp.h"
 #include "source/cfg.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 const char k_no_url[] = "settings key URL is missing (the ASPNET source needs the directory URL)";

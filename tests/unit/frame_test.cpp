@@ -8,6 +8,8 @@
 #include "source/frame.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 // Fill a buffer with a pattern so that a write of "" (one NUL) and a partial

@@ -17,6 +17,8 @@
 #include "klaspnet/klaspnet.h"
 #include "source/frame.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 std::string field(const std::string &json, const char *key)

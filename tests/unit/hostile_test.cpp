@@ -15,6 +15,8 @@
 #include "listing/kldlp.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 constexpr size_t k_page_max = 16 * hostile::k_mib;

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "listing/internal.h"
+#include "unit/listing_insert.h"
+
+using namespace kldlp::detail;
 
 namespace {
 
@@ -34,7 +37,7 @@ struct table {
     }
     int add(const std::string &name, int folder = 0, int64_t size = -1, const char *date = nullptr)
     {
-        return add_entry(&c, heap(name), folder, size, date ? heap(date) : nullptr);
+        return insert_name(&c, name, folder, size, date);
     }
 };
 
@@ -137,7 +140,7 @@ TEST(ListingEntries, FolderFlagIsNormalised)
 TEST(ListingEntries, RefusedNamesCountAsRejectedAndFreeTheirDates)
 {
     table t;
-    EXPECT_EQ(add_entry(&t.c, nullptr, 0, 1, heap("2024-01-01")), 0);
+    EXPECT_EQ(insert_name(&t.c, nullptr, 0, 1, "2024-01-01"), 0);
     EXPECT_EQ(t.add("..", 1, -1, "2024-01-01"), 0);
     EXPECT_EQ(t.add("a/b", 0, 1, "x"), 0);
     EXPECT_EQ(t.add("bad\x7f"), 0);

@@ -11,16 +11,11 @@
 #include <vector>
 
 #include "listing/internal.h"
+#include "unit/listing_insert.h"
+
+using namespace kldlp::detail;
 
 namespace {
-
-char *heap(const std::string &s)
-{
-    char *p = static_cast<char *>(malloc(s.size() + 1));
-    memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-}
 
 struct ctx_fixture {
     kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
@@ -261,7 +256,7 @@ TEST(ListingFastPath, DateTextsKeepTheirBytes)
         if (i == 1234) d = std::string(70000, '7'); // longer than a storage chunk
         if (i == 4321) d.clear();
         dates.push_back(d);
-        ASSERT_EQ(add_entry(&f.c, heap("e" + std::to_string(i)), 0, -1, heap(d)), 0);
+        ASSERT_EQ(insert_name(&f.c, "e" + std::to_string(i), 0, -1, d.c_str()), 0);
         if (i % 3 == 0) {
             std::string n = "n" + std::to_string(i);
             ASSERT_EQ(add_name(&f.c, n.data(), n.size(), name_hash(n.data(), n.size()), 0, -1, d.data(), d.size()), 0);
@@ -278,17 +273,17 @@ TEST(ListingFastPath, TableTakesEntriesAfterTheDateDecision)
     // still meets every name already in the table.
     ctx_fixture f;
     for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(add_entry(&f.c, heap("f" + std::to_string(i)), 0, -1, heap(i % 2 ? "03/04/2024" : "2024-01-02")), 0);
+        ASSERT_EQ(insert_name(&f.c, "f" + std::to_string(i), 0, -1, i % 2 ? "03/04/2024" : "2024-01-02"), 0);
     f.lim.date_order = KLDLP_ORDER_MDY;
     decide_dates(&f.c);
     EXPECT_EQ(f.res.date_order, KLDLP_ORDER_MDY);
     EXPECT_EQ(f.res.date_hinted, 1);
     EXPECT_EQ(f.res.items[1].mtime_ms, 1709510400000);
     EXPECT_EQ(f.res.items[2].mtime_ms, 1704153600000);
-    ASSERT_EQ(add_entry(&f.c, heap("f17"), 0, -1, nullptr), 0);
+    ASSERT_EQ(insert_name(&f.c, "f17", 0, -1), 0);
     EXPECT_EQ(f.res.rejected, 1u);
-    ASSERT_EQ(add_entry(&f.c, heap("g"), 0, -1, nullptr), 0);
-    ASSERT_EQ(add_entry(&f.c, heap("g"), 1, -1, nullptr), 0);
+    ASSERT_EQ(insert_name(&f.c, "g", 0, -1), 0);
+    ASSERT_EQ(insert_name(&f.c, "g", 1, -1), 0);
     EXPECT_EQ(f.res.count, 301u);
     EXPECT_EQ(f.res.rejected, 2u);
     ASSERT_GE(f.c.slots, 2 * f.res.count + 2);

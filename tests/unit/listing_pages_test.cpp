@@ -13,6 +13,9 @@
 #include "listing/internal.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+using namespace kldlp::detail;
+
 namespace {
 
 struct page_row {

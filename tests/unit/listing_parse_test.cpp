@@ -9,6 +9,8 @@
 
 #include "listing/internal.h"
 
+using namespace kldlp::detail;
+
 namespace {
 
 // One parse of a page held in a heap block of exactly its length.

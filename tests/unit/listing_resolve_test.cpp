@@ -6,6 +6,8 @@
 
 #include "listing/internal.h"
 
+using namespace kldlp::detail;
+
 namespace {
 
 // NUL-terminated copy in a heap block of exactly its size.

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "listing/internal.h"
+#include "unit/listing_insert.h"
+
+using namespace kldlp::detail;
 
 namespace {
 
@@ -275,16 +278,7 @@ struct page {
         c.page_url = "http://h/";
         c.res = &res;
         int i = 0;
-        for (const char *d : dates) {
-            char *name = static_cast<char *>(malloc(16));
-            snprintf(name, 16, "e%d", i++);
-            char *dt = nullptr;
-            if (d) {
-                dt = static_cast<char *>(malloc(strlen(d) + 1));
-                memcpy(dt, d, strlen(d) + 1);
-            }
-            EXPECT_EQ(add_entry(&c, name, 0, -1, dt), 0);
-        }
+        for (const char *d : dates) EXPECT_EQ(insert_name(&c, "e" + std::to_string(i++), 0, -1, d), 0);
         decide_dates(&c);
     }
     ~page()

@@ -15,6 +15,8 @@
 #include "source/ops.h"
 #include "transport/fake.h"
 
+using namespace klaspnet::detail;
+
 namespace netfix {
 
 struct row {

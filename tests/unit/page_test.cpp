@@ -10,6 +10,8 @@
 #include "source/page.h"
 #include "source/registry.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 using namespace netfix;
@@ -79,12 +81,12 @@ TEST(BaseUrl, LengthLimit)
 TEST(PctName, EncodesAllButUnreserved)
 {
     klaspnet_buf b{};
-    ASSERT_EQ(klaspnet_buf_add_pct(&b, "a b&c+%/\xC3\xA4~_-.Z9"), 0);
+    const char name1[] = "a b&c+%/\xC3\xA4~_-.Z9";
+    ASSERT_EQ(klaspnet_buf_add_pct(&b, name1, sizeof name1 - 1), 0);
     EXPECT_STREQ(b.data, "a%20b%26c%2B%25%2F%C3%A4~_-.Z9");
     klaspnet_buf_free(&b);
-    // Longer than the encoding window.
     std::string name(1000, '\xff');
-    ASSERT_EQ(klaspnet_buf_add_pct(&b, name.c_str()), 0);
+    ASSERT_EQ(klaspnet_buf_add_pct(&b, name.data(), name.size()), 0);
     std::string want;
     for (int i = 0; i < 1000; ++i) want += "%FF";
     EXPECT_EQ(want, b.data);

@@ -9,6 +9,8 @@
 #include "klaspnet/klaspnet.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 const char k_url[] = "http://h/m/";

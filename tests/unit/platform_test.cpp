@@ -9,10 +9,12 @@
 
 #include "platform/platform.h"
 
+using namespace klaspnet::platform;
+
 namespace {
 
 // constinit: the lock must be usable before any constructor has run.
-constinit kl_lock g_test_lock;
+constinit lock g_test_lock;
 volatile long g_counter = 0;
 
 TEST(PlatformLock, ExcludesConcurrentWriters)
@@ -25,7 +27,7 @@ TEST(PlatformLock, ExcludesConcurrentWriters)
         pool.emplace_back([&start] {
             start.arrive_and_wait();
             for (int i = 0; i < rounds; ++i) {
-                kl_guard g(g_test_lock);
+                guard g(g_test_lock);
                 // Read, give way, write back: without exclusion the writers
                 // overwrite one another and the count comes out short.
                 long v = g_counter;
@@ -42,10 +44,10 @@ TEST(PlatformRandom, DrawsCoverAll32Bits)
     // A 15-bit generator (the C library's rand) or a stuck one would leave
     // high bits unset or every draw equal; with a sound source the chance of
     // any bit never being set in 128 draws is 32 * 2^-128.
-    uint32_t any = 0, first = kl_rand32();
+    uint32_t any = 0, first = rand32();
     bool varies = false;
     for (int i = 0; i < 128; ++i) {
-        uint32_t v = kl_rand32();
+        uint32_t v = rand32();
         any |= v;
         varies = varies || v != first;
     }

@@ -7,6 +7,8 @@
 #include "klaspnet/klaspnet.h"
 #include "source/ops.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 struct call {

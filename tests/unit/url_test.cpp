@@ -11,6 +11,8 @@
 #include "source/buf.h"
 #include "source/url.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 // Inputs live in heap blocks of exactly their size so that ASan catches a
@@ -213,20 +215,20 @@ TEST(PctDecode, Escapes)
     };
     for (const row &r : rows) {
         auto in = exact(r.in);
-        char *d = pct_decode(in.get(), r.in.size());
+        char *d = klaspnet::text::pct_decode(in.get(), r.in.size(), nullptr);
         ASSERT_NE(d, nullptr);
         EXPECT_EQ(std::string(d), r.out) << r.in;
         std::free(d);
     }
     // Only the given range is read.
-    char *d = pct_decode("ab%41", 4);
+    char *d = klaspnet::text::pct_decode("ab%41", 4, nullptr);
     EXPECT_STREQ(d, "ab%4");
     std::free(d);
 }
 
 TEST(PctDecode, BytesAfterADecodedNulAreCleared)
 {
-    char *d = pct_decode("ab%00secret", 11);
+    char *d = klaspnet::text::pct_decode("ab%00secret", 11, nullptr, true);
     ASSERT_NE(d, nullptr);
     EXPECT_STREQ(d, "ab");
     for (int i = 2; i < 9; i++) EXPECT_EQ(d[i], '\0') << i;

@@ -10,6 +10,8 @@
 #include "net_fixture.h"
 #include "source/page.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 using namespace netfix;

@@ -21,6 +21,8 @@
 #include "source/ops.h"
 #include "source/url.h"
 
+using namespace klaspnet::detail;
+
 extern "C" void __real_free(void *p);
 
 namespace {
