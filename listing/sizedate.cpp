@@ -54,12 +54,6 @@ constexpr int k_mdays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 constexpr size_t k_longest_word = 9; // "september"
 
-// A lower-cased word equals a lower-case text.
-template <size_t N> inline bool word_is(const char *w, size_t n, const char (&text)[N])
-{
-    return n == N - 1 && memcmp(w, text, N - 1) == 0;
-}
-
 inline bool leap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar.
@@ -80,163 +74,225 @@ inline bool day_month_shape(const date_shape_t &sh)
     return sh.ok && sh.month == 0 && sh.n >= 3 && sh.ndig[0] <= 2 && sh.ndig[1] <= 2 && sh.ndig[2] == 4;
 }
 
-// The steps of date_shape. Each reads one token at the reader's position:
-// read (the token was taken), none (the step does not apply here), fail
-// (the text is no date).
-enum class step { read, none, fail };
-
-struct shape_reader {
-    const unsigned char *p;
-    size_t len;
-    size_t i = 0;
-    bool after_space = true;
-    date_shape_t sh{};
-
-    // A run of digits: the first 9 form the value; more fail, as does a
-    // ninth number.
-    step number()
+// What a byte starts in a date text.
+enum : uint8_t { d_other, d_digit, d_sign, d_space, d_punct, d_alpha, d_wide, d_marker };
+constexpr struct date_byte_table {
+    uint8_t k[256];
+    constexpr date_byte_table() : k{}
     {
-        if (!is_digit(p[i])) return step::none;
-        if (sh.n == 8) return step::fail;
-        const size_t st = i;
-        int32_t v = 0;
-        while (i < len && is_digit(p[i])) {
-            if (i - st == 9) return step::fail;
-            v = v * 10 + (p[i] - '0');
-            ++i;
+        for (int c = 0; c < 256; ++c) {
+            uint8_t v = d_other;
+            if (c >= '0' && c <= '9') v = d_digit;
+            if (c == '+' || c == '-') v = d_sign;
+            if (c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20) v = d_space;
+            if (c == ',' || c == '.' || c == '/' || c == ':') v = d_punct;
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) v = d_alpha;
+            if (c == 0xC2 || c == 0xE2) v = d_wide; // U+00A0, U+202F, U+2009
+            for (const auto &mk : k_marker)
+                if (c == mk.b[0]) v = d_marker;
+            k[c] = v;
         }
-        sh.nums[sh.n] = v;
-        sh.ndig[sh.n] = static_cast<int32_t>(i - st);
-        sh.n++;
-        after_space = false;
-        return step::read;
     }
+} k_date_byte;
 
-    // A numeric zone offset ("+0100", "-05:00") stands apart after the time.
-    // A "+" anywhere else fails the text; a "-" elsewhere is punctuation.
-    step offset()
-    {
-        const unsigned char c = p[i];
-        if (c != '+' && c != '-') return step::none;
-        if (!(after_space && sh.n > 4 && len - i >= 3 && is_digit(p[i + 1]) && is_digit(p[i + 2])))
-            return c == '+' ? step::fail : step::none;
-        const int hh = (p[i + 1] - '0') * 10 + (p[i + 2] - '0');
-        int mm = 0;
-        i += 3;
-        if (i < len && p[i] == ':') ++i;
-        if (len - i >= 2 && is_digit(p[i]) && is_digit(p[i + 1])) {
-            mm = (p[i] - '0') * 10 + (p[i + 1] - '0');
-            i += 2;
-        }
-        if (hh > 14 || mm > 59 || sh.tz) return step::fail;
-        sh.tz = 1;
-        sh.tz_min = (c == '-' ? -1 : 1) * (hh * 60 + mm);
-        after_space = true;
-        return step::read;
-    }
+// A word of up to eight letters, lower-cased, as one number (first letter
+// in the low byte), so that it is compared with a known word at once.
+constexpr uint64_t pack(const char *w, size_t n)
+{
+    uint64_t v = 0;
+    for (size_t i = 0; i < n && i < 8; ++i) v |= static_cast<uint64_t>(static_cast<unsigned char>(w[i])) << (8 * i);
+    return v;
+}
 
-    // HTML spaces, U+00A0, U+202F and U+2009.
-    step space()
-    {
-        const unsigned char c = p[i];
-        size_t k = 0;
-        if (is_html_space(c))
-            k = 1;
-        else if (c == 0xC2 && len - i >= 2 && p[i + 1] == 0xA0)
-            k = 2;
-        else if (c == 0xE2 && len - i >= 3 && p[i + 1] == 0x80 && (p[i + 2] == 0xAF || p[i + 2] == 0x89))
-            k = 3;
-        if (!k) return step::none;
-        i += k;
-        after_space = true;
-        return step::read;
-    }
-
-    // Punctuation; the first one after the first number is the separator
-    // that tells day-first locales ("-" and ".") apart.
-    step punctuation()
-    {
-        const unsigned char c = p[i];
-        if (c != ',' && c != '-' && c != '.' && c != '/' && c != ':') return step::none;
-        if (sh.n == 1 && sh.sep == 0 && c != ':' && c != ',') sh.sep = c;
-        ++i;
-        after_space = false;
-        return step::read;
-    }
-
-    // A word of letters and dots: am/pm, a zone name, ISO's "T", or a month.
-    step word()
-    {
-        if (!is_alpha(p[i])) return step::none;
-        const size_t st = i;
-        while (i < len && (is_alpha(p[i]) || p[i] == '.')) ++i;
-        size_t wn = i - st;
-        while (wn && p[st + wn - 1] == '.') --wn; // "a.m." and "Jan." match as "a.m" and "jan"
-        // No known word is longer than "september"; a longer one fails.
-        if (wn > k_longest_word) return step::fail;
-        char w[k_longest_word];
-        for (size_t k = 0; k < wn; ++k) w[k] = static_cast<char>(to_lower(p[st + k]));
-        after_space = false;
-        if (word_is(w, wn, "am") || word_is(w, wn, "a.m") || word_is(w, wn, "pm") || word_is(w, wn, "p.m")) {
-            if (sh.ampm) return step::fail;
-            sh.ampm = w[0] == 'a' ? 1 : 2;
-            return step::read;
-        }
-        if (word_is(w, wn, "utc") || word_is(w, wn, "gmt") || word_is(w, wn, "z")) {
-            if (sh.tz) return step::fail;
-            sh.tz = 1;
-            sh.tz_min = 0;
-            return step::read;
-        }
-        if (sh.n == 3 && word_is(w, wn, "t")) return step::read; // ISO 8601 date-time separator
-        int32_t m = 0;
-        for (int k = 0; k < 12 && !m; ++k)
-            if ((wn == k_mon[k].len && memcmp(w, k_mon[k].text, wn) == 0) ||
-                (wn == k_mon_full[k].len && memcmp(w, k_mon_full[k].text, wn) == 0))
-                m = k + 1;
-        if (!m || sh.month) return step::fail; // weekday names and other words are not read
-        sh.month = m;
-        if (sh.n == 1 && sh.sep == 0 && st > 0 && (p[st - 1] == '-' || p[st - 1] == '/' || p[st - 1] == ' '))
-            sh.sep = p[st - 1];
-        return step::read;
-    }
-
-    // The morning/afternoon markers of Japanese, Chinese and Korean locales.
-    step marker()
-    {
-        if (len - i < 6) return step::none;
-        for (const auto &mk : k_marker) {
-            if (memcmp(p + i, mk.b, 6) != 0) continue;
-            if (sh.ampm) return step::fail;
-            sh.ampm = mk.ampm;
-            i += 6;
-            after_space = true;
-            return step::read;
-        }
-        return step::none;
-    }
+struct packed_month {
+    uint64_t abbr, full;
+    size_t full_len;
 };
+constexpr struct month_words {
+    packed_month m[12];
+    constexpr month_words() : m{}
+    {
+        for (int i = 0; i < 12; ++i)
+            m[i] = {pack(k_mon[i].text, k_mon[i].len), pack(k_mon_full[i].text, k_mon_full[i].len), k_mon_full[i].len};
+    }
+} k_month_words;
+
+// Month 1 to 12 of a word of n letters whose first eight, lower-cased, are
+// packed in w, or 0. Only "september" has more than eight letters.
+int32_t month_of(uint64_t w, size_t n, const unsigned char *word)
+{
+    for (int k = 0; k < 12; ++k) {
+        const packed_month &m = k_month_words.m[k];
+        if ((n == 3 && w == m.abbr) || (n == m.full_len && w == m.full && (n <= 8 || to_lower(word[8]) == 'r')))
+            return k + 1;
+    }
+    return 0;
+}
+
+// The layouts nginx ("01-Jan-2024 12:00") and Apache ("2024-01-01 12:00")
+// write for every entry, recognised at once: false when the text has
+// neither, else the shape that the walk below gives it. Spaces around the
+// text (a table cell's padding) change nothing in a shape.
+bool quick_shape(const unsigned char *p, size_t len, date_shape_t *sh)
+{
+    while (len && is_html_space(p[len - 1])) --len;
+    while (len && is_html_space(p[0])) ++p, --len;
+    auto digits = [p](size_t at, size_t n) {
+        for (size_t k = 0; k < n; ++k)
+            if (!is_digit(p[at + k])) return false;
+        return true;
+    };
+    auto num = [p](size_t at, size_t n) {
+        int32_t v = 0;
+        for (size_t k = 0; k < n; ++k) v = v * 10 + (p[at + k] - '0');
+        return v;
+    };
+    if (len == 17 && p[2] == '-' && p[6] == '-' && p[11] == ' ' && p[14] == ':' && digits(0, 2) && digits(7, 4) &&
+        digits(12, 2) && digits(15, 2)) {
+        if (!is_alpha(p[3]) || !is_alpha(p[4]) || !is_alpha(p[5])) return false;
+        const uint64_t w = to_lower(p[3]) | to_lower(p[4]) << 8 | to_lower(p[5]) << 16;
+        const int32_t m = month_of(w, 3, p + 3);
+        if (!m) return false;
+        *sh = date_shape_t{{num(0, 2), num(7, 4), num(12, 2), num(15, 2)}, {2, 4, 2, 2}, 4, m, 0, 0, 0, '-', 1};
+        return true;
+    }
+    if (len == 16 && p[4] == '-' && p[7] == '-' && p[10] == ' ' && p[13] == ':' && digits(0, 4) && digits(5, 2) &&
+        digits(8, 2) && digits(11, 2) && digits(14, 2)) {
+        *sh = date_shape_t{
+            {num(0, 4), num(5, 2), num(8, 2), num(11, 2), num(14, 2)}, {4, 2, 2, 2, 2}, 5, 0, 0, 0, 0, '-', 1};
+        return true;
+    }
+    return false;
+}
 
 } // namespace
 
+// One walk over the text, each byte dispatched by what it can start: a
+// number, a zone offset or punctuation, a space, a word, a wide space or a
+// morning/afternoon marker. Any other byte fails the text, and a failed
+// text leaves a shape that is all zero.
 void date_shape(const char *s, size_t len, date_shape_t *out)
 {
-    *out = date_shape_t{};
+    date_shape_t sh{};
+    *out = sh;
     if (!s) return;
-    shape_reader r{reinterpret_cast<const unsigned char *>(s), len};
-    while (r.i < len) {
-        // Each byte is tried by the steps in this order; the first that
-        // applies reads its token.
-        step st = r.number();
-        if (st == step::none) st = r.offset();
-        if (st == step::none) st = r.space();
-        if (st == step::none) st = r.punctuation();
-        if (st == step::none) st = r.word();
-        if (st == step::none) st = r.marker();
-        if (st != step::read) return; // a failure, or a byte no step reads
+    const auto *p = reinterpret_cast<const unsigned char *>(s);
+    if (quick_shape(p, len, out)) return;
+    size_t i = 0;
+    bool after_space = true;
+    while (i < len) {
+        const unsigned char c = p[i];
+        switch (k_date_byte.k[c]) {
+        case d_digit: {
+            // A run of digits: the first 9 form the value; more fail, as
+            // does a ninth number.
+            if (sh.n == 8) return;
+            const size_t st = i;
+            int32_t v = 0;
+            do {
+                if (i - st == 9) return;
+                v = v * 10 + (p[i] - '0');
+                ++i;
+            } while (i < len && is_digit(p[i]));
+            sh.nums[sh.n] = v;
+            sh.ndig[sh.n] = static_cast<int32_t>(i - st);
+            sh.n++;
+            after_space = false;
+            continue;
+        }
+        case d_sign:
+            // A numeric zone offset ("+0100", "-05:00") stands apart after
+            // the time. A "+" anywhere else fails the text; a "-" elsewhere
+            // is punctuation.
+            if (after_space && sh.n > 4 && len - i >= 3 && is_digit(p[i + 1]) && is_digit(p[i + 2])) {
+                const int hh = (p[i + 1] - '0') * 10 + (p[i + 2] - '0');
+                int mm = 0;
+                i += 3;
+                if (i < len && p[i] == ':') ++i;
+                if (len - i >= 2 && is_digit(p[i]) && is_digit(p[i + 1])) {
+                    mm = (p[i] - '0') * 10 + (p[i + 1] - '0');
+                    i += 2;
+                }
+                if (hh > 14 || mm > 59 || sh.tz) return;
+                sh.tz = 1;
+                sh.tz_min = (c == '-' ? -1 : 1) * (hh * 60 + mm);
+                after_space = true;
+                continue;
+            }
+            if (c == '+') return;
+            [[fallthrough]];
+        case d_punct:
+            // The first punctuation after the first number is the separator
+            // that tells day-first locales ("-" and ".") apart.
+            if (sh.n == 1 && sh.sep == 0 && c != ':' && c != ',') sh.sep = c;
+            ++i;
+            after_space = false;
+            continue;
+        case d_space:
+            ++i;
+            after_space = true;
+            continue;
+        case d_wide:
+            // U+00A0, U+202F and U+2009.
+            if (c == 0xC2 && len - i >= 2 && p[i + 1] == 0xA0) {
+                i += 2;
+            } else if (c == 0xE2 && len - i >= 3 && p[i + 1] == 0x80 && (p[i + 2] == 0xAF || p[i + 2] == 0x89)) {
+                i += 3;
+            } else {
+                return;
+            }
+            after_space = true;
+            continue;
+        case d_alpha: {
+            // A word of letters and dots: am/pm, a zone name, ISO's "T", or
+            // a month. Trailing dots are not part of it ("a.m." and "Jan."
+            // match as "a.m" and "jan").
+            const size_t st = i;
+            while (i < len && (is_alpha(p[i]) || p[i] == '.')) ++i;
+            size_t wn = i - st;
+            while (wn && p[st + wn - 1] == '.') --wn;
+            // No known word is longer than "september"; a longer one fails.
+            if (wn > k_longest_word) return;
+            uint64_t w = 0;
+            for (size_t k = 0; k < wn && k < 8; ++k) w |= static_cast<uint64_t>(to_lower(p[st + k])) << (8 * k);
+            after_space = false;
+            if (w == pack("am", 2) || w == pack("a.m", 3) || w == pack("pm", 2) || w == pack("p.m", 3)) {
+                if (sh.ampm) return;
+                sh.ampm = (w & 0xFF) == 'a' ? 1 : 2;
+                continue;
+            }
+            if (w == pack("utc", 3) || w == pack("gmt", 3) || w == pack("z", 1)) {
+                if (sh.tz) return;
+                sh.tz = 1;
+                sh.tz_min = 0;
+                continue;
+            }
+            if (sh.n == 3 && w == pack("t", 1)) continue; // ISO 8601 date-time separator
+            const int32_t m = month_of(w, wn, p + st);
+            if (!m || sh.month) return; // weekday names and other words are not read
+            sh.month = m;
+            if (sh.n == 1 && sh.sep == 0 && st > 0 && (p[st - 1] == '-' || p[st - 1] == '/' || p[st - 1] == ' '))
+                sh.sep = p[st - 1];
+            continue;
+        }
+        case d_marker: {
+            // The morning/afternoon markers of Japanese, Chinese and Korean
+            // locales.
+            if (len - i < 6) return;
+            const marker *mk = nullptr;
+            for (const auto &m : k_marker)
+                if (memcmp(p + i, m.b, 6) == 0) mk = &m;
+            if (!mk || sh.ampm) return;
+            sh.ampm = mk->ampm;
+            i += 6;
+            after_space = true;
+            continue;
+        }
+        default: return;
+        }
     }
-    r.sh.ok = 1;
-    *out = r.sh;
+    sh.ok = 1;
+    *out = sh;
 }
 
 int64_t date_from_shape(const date_shape_t *sh, int32_t order)
