@@ -59,7 +59,10 @@ inline const char k_apache_head[] =
     "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\n<html>\n <head>\n  <title>Index of "
     "/Music</title>\n </head>\n <body>\n<h1>Index of /Music</h1>\n";
 
-inline std::string apache_text(const std::string &name) { return name.size() > 23 ? name.substr(0, 20) + "..&gt;" : name; }
+inline std::string apache_text(const std::string &name)
+{
+    return name.size() > 23 ? name.substr(0, 20) + "..&gt;" : name;
+}
 
 inline std::string apache_size(int i, bool dir)
 {

@@ -149,48 +149,52 @@ int ci_prefix(const char *s, size_t len, const char *text)
     return len >= n && ci_equal(s, text, n) ? 1 : 0;
 }
 
-int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len)
+int get_attr_n(const char *attrs, size_t attrs_len, const char *name, size_t want, const char **val, size_t *val_len)
 {
     if (!attrs) return 0;
-    const size_t want = strlen(name);
-    size_t i = 0;
-    const size_t n = attrs_len;
-    auto is = [attrs](size_t k, uint8_t cls) { return (k_attr_byte[static_cast<unsigned char>(attrs[k])] & cls) != 0; };
-    while (i < n) {
-        while (i < n && is(i, k_space | k_slash)) ++i;
-        if (i >= n) break;
-        const size_t ns = i;
-        while (i < n && !is(i, k_space | k_slash | k_equals | k_gt)) ++i;
-        const size_t nlen = i - ns;
-        while (i < n && is(i, k_space)) ++i;
-        const char *v = attrs + i;
+    const char *p = attrs;
+    const char *const end = attrs + attrs_len;
+    auto is = [](char c, uint8_t cls) { return (k_attr_byte[static_cast<unsigned char>(c)] & cls) != 0; };
+    // Servers write the attribute a pass looks for first, as name="value"
+    // after one space (<a href="x">, <tr class="file">): that case at once.
+    // The wanted name holds no space, "/", "=" or ">", so the walk below
+    // would read the same attribute.
+    if (want && attrs_len > want + 3 && is(attrs[0], k_space) && attrs[want + 1] == '=' &&
+        (attrs[want + 2] == '"' || attrs[want + 2] == '\'') && ci_equal(attrs + 1, name, want)) {
+        const char *v = attrs + want + 3;
+        *val = v;
+        *val_len = static_cast<size_t>(find_byte(v, end, attrs[want + 2], attrs) - v);
+        return 1;
+    }
+    while (p < end) {
+        while (p < end && is(*p, k_space | k_slash)) ++p;
+        if (p >= end) break;
+        const char *ns = p;
+        while (p < end && !is(*p, k_space | k_slash | k_equals | k_gt)) ++p;
+        const size_t nlen = static_cast<size_t>(p - ns);
+        while (p < end && is(*p, k_space)) ++p;
+        const char *v = p;
         size_t vlen = 0;
-        if (i < n && attrs[i] == '=') {
-            ++i;
-            while (i < n && is(i, k_space)) ++i;
-            if (i < n && (attrs[i] == '"' || attrs[i] == '\'')) {
-                const char q = attrs[i++];
-                v = attrs + i;
-                const char *cq = static_cast<const char *>(memchr(v, q, n - i));
-                if (cq) {
-                    vlen = static_cast<size_t>(cq - v);
-                    i += vlen + 1;
-                } else {
-                    vlen = n - i;
-                    i = n;
-                }
+        if (p < end && *p == '=') {
+            ++p;
+            while (p < end && is(*p, k_space)) ++p;
+            if (p < end && (*p == '"' || *p == '\'')) {
+                v = p + 1;
+                const char *cq = find_byte(v, end, *p, attrs);
+                vlen = static_cast<size_t>(cq - v);
+                p = cq < end ? cq + 1 : end;
             } else {
-                v = attrs + i;
-                while (i < n && !is(i, k_space)) ++i;
-                vlen = static_cast<size_t>(attrs + i - v);
+                v = p;
+                while (p < end && !is(*p, k_space)) ++p;
+                vlen = static_cast<size_t>(p - v);
             }
         }
-        if (nlen && nlen == want && ci_equal(attrs + ns, name, nlen)) {
+        if (nlen && nlen == want && ci_equal(ns, name, nlen)) {
             *val = v;
             *val_len = vlen;
             return 1;
         }
-        if (!nlen) ++i; // "=x" or a stray ">": step over it
+        if (!nlen) ++p; // "=x" or a stray ">": step over it
     }
     return 0;
 }

@@ -6,6 +6,15 @@
 #include <cstdint>
 #include <cstring>
 
+// SSE2 is part of every x86-64 processor; elsewhere the byte searches below
+// take eight bytes a step in plain integer arithmetic.
+#if defined(__SSE2__) || defined(_M_X64)
+#  include <emmintrin.h>
+#  define KLDLP_SSE2 1
+#else
+#  define KLDLP_SSE2 0
+#endif
+
 #include "common/chars.h"
 #include "common/text.h"
 #include "listing/kldlp.h"
@@ -89,7 +98,15 @@ struct html_tok {
 // One step of the tokenizer: every kind of token, comments, declarations
 // and the bodies of script and style elements.
 void next_tok(html_scan *s, html_tok *t);
-int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len);
+// The raw value of the first attribute of that name (want bytes, ASCII
+// case folding): 1, or 0 when the tag has none (outputs untouched).
+int get_attr_n(const char *attrs, size_t attrs_len, const char *name, size_t want, const char **val, size_t *val_len);
+// The same for a NUL-terminated name; the length of a literal name is
+// known where this is inlined.
+inline int get_attr(const char *attrs, size_t attrs_len, const char *name, const char **val, size_t *val_len)
+{
+    return get_attr_n(attrs, attrs_len, name, strlen(name), val, val_len);
+}
 int ci_eqn(const char *s, size_t len, const char *text);
 int ci_prefix(const char *s, size_t len, const char *text);
 void trim(const char **s, size_t *len);
@@ -119,29 +136,53 @@ inline constexpr struct tag_name_bytes {
     constexpr bool operator[](unsigned char c) const { return b[c]; }
 } k_tag_name_byte;
 
-// First byte of [p, end) equal to a, b or c, or end. Eight bytes at a time:
-// a byte equal to one of the three turns its word's test non-zero, and the
-// lowest flagged byte is the first match (a borrow only ever flags bytes
-// above a true match).
-inline const char *find_any3(const char *p, const char *end, char a, char b, char c)
+// Byte searches of the tokenizer. Runs between the bytes it looks for are
+// short (a tag name, an attribute value, the spaces between two cells), so
+// a call into the C library's memchr costs more than the search itself:
+// these are inline and take sixteen bytes a step (eight without SSE2).
+// They never read outside [p, end), except that, given a floor (an address
+// at or below p from which all bytes up to end may be read), the last bytes
+// before end are read as the sixteen that end there; otherwise they go one
+// at a time.
+#if KLDLP_SSE2
+// Bit i set when byte i of the 16 bytes at p equals the byte in every lane of v.
+inline unsigned eq_mask(const char *p, __m128i v)
 {
-    constexpr uint64_t ones = 0x0101010101010101ull;
-    constexpr uint64_t highs = 0x8080808080808080ull;
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, v)));
+}
+#else
+constexpr uint64_t k_ones8 = 0x0101010101010101ull;
+constexpr uint64_t k_highs8 = 0x8080808080808080ull;
+// The high bit of each byte of w that is zero; a borrow only ever flags
+// bytes above a true zero, so the lowest flag is exact.
+inline uint64_t zero_bytes(uint64_t w) { return (w - k_ones8) & ~w & k_highs8; }
+#endif
+
+// First byte of [p, end) equal to c, or end.
+inline const char *find_byte(const char *p, const char *end, char c, const char *floor = nullptr)
+{
+#if KLDLP_SSE2
+    const __m128i vc = _mm_set1_epi8(c);
+    for (; end - p >= 16; p += 16)
+        if (const unsigned m = eq_mask(p, vc)) return p + std::countr_zero(m);
+    if (p < end && floor && end - floor >= 16) {
+        const unsigned m = eq_mask(end - 16, vc) >> (p - (end - 16));
+        return m ? p + std::countr_zero(m) : end;
+    }
+#else
+    (void)floor;
     if constexpr (std::endian::native == std::endian::little) {
-        const uint64_t ma = ones * static_cast<unsigned char>(a);
-        const uint64_t mb = ones * static_cast<unsigned char>(b);
-        const uint64_t mc = ones * static_cast<unsigned char>(c);
-        while (end - p >= 8) {
+        const uint64_t mc = k_ones8 * static_cast<unsigned char>(c);
+        for (; end - p >= 8; p += 8) {
             uint64_t w;
             memcpy(&w, p, 8);
-            const uint64_t xa = w ^ ma, xb = w ^ mb, xc = w ^ mc;
-            const uint64_t hit = (((xa - ones) & ~xa) | ((xb - ones) & ~xb) | ((xc - ones) & ~xc)) & highs;
-            if (hit) return p + (std::countr_zero(hit) >> 3);
-            p += 8;
+            if (const uint64_t hit = zero_bytes(w ^ mc)) return p + (std::countr_zero(hit) >> 3);
         }
     }
+#endif
     for (; p < end; ++p)
-        if (*p == a || *p == b || *p == c) return p;
+        if (*p == c) return p;
     return end;
 }
 
@@ -151,13 +192,44 @@ inline const char *attrs_end(const char *q, const char *end)
 {
     // Most tags of a listing have no attributes ("<tr>", "</td>").
     if (q < end && *q == '>') return q;
-    const char *r = q;
-    while (r < end) {
-        r = find_any3(r, end, '>', '"', '\'');
-        if (r == end || *r == '>') return r;
-        const char *cq = static_cast<const char *>(memchr(r + 1, *r, static_cast<size_t>(end - r - 1)));
-        if (!cq) return end;
-        r = cq + 1;
+    const char *p = q;
+    char quote = 0; // the quote of the value being read, 0 outside values
+#if KLDLP_SSE2
+    // Sixteen bytes a step: the ">" and quotes of a block are found at
+    // once and walked in order, so a tag such as <td align="right"> takes
+    // one step.
+    const __m128i vgt = _mm_set1_epi8('>'), vdq = _mm_set1_epi8('"'), vsq = _mm_set1_epi8('\'');
+    for (; end - p >= 16; p += 16) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const unsigned gt = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, vgt)));
+        const unsigned dq = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, vdq)));
+        const unsigned sq = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, vsq)));
+        unsigned from = ~0u; // the bytes of the block not yet walked
+        for (;;) {
+            if (quote) {
+                const unsigned close = (quote == '"' ? dq : sq) & from;
+                if (!close) break;
+                from = ~0u << (std::countr_zero(close) + 1);
+                quote = 0;
+            } else {
+                const unsigned ev = (gt | dq | sq) & from;
+                if (!ev) break;
+                const int b = std::countr_zero(ev);
+                if (gt >> b & 1) return p + b;
+                quote = (dq >> b & 1) ? '"' : '\'';
+                from = ~0u << (b + 1);
+            }
+        }
+    }
+#endif
+    for (; p < end; ++p) {
+        if (quote) {
+            if (*p == quote) quote = 0;
+        } else if (*p == '>') {
+            return p;
+        } else if (*p == '"' || *p == '\'') {
+            quote = *p;
+        }
     }
     return end;
 }
@@ -180,8 +252,7 @@ inline void scan_tok(html_scan *s, html_tok *t)
     const char *p = s->pos;
     const char *const end = s->end;
     if (p < end && *p != '<') {
-        const char *lt = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)));
-        if (!lt) lt = end;
+        const char *lt = find_byte(p, end, '<');
         set_tok(t, TOK_TEXT, p, static_cast<size_t>(lt - p), nullptr, 0);
         s->pos = lt;
         return;

@@ -89,6 +89,10 @@ TEST(ListingTokenizer, Cases)
         {"<script>x</script", {"O:script|"}},
         {"</script>a", {"C:script|", "T:a"}},
         {std::string("a\0b<p>", 6), {std::string("T:a\0b", 5), "O:p|"}},
+        // Quotes and ">" on both sides of sixteen-byte boundaries.
+        {"<td title=\"a>b, a title past sixteen\" x='>'>t", {"O:td| title=\"a>b, a title past sixteen\" x='>'", "T:t"}},
+        {"<a href=\"0123456789abcdef'\">x", {"O:a| href=\"0123456789abcdef'\"", "T:x"}},
+        {"<a title=\"unclosed > past sixteen bytes", {"O:a| title=\"unclosed > past sixteen bytes"}},
     };
     for (const row &r : rows) EXPECT_EQ(tokens(r.page), r.want) << "page " << testing::PrintToString(r.page);
 }
@@ -116,6 +120,13 @@ TEST(ListingAttrs, GetAttr)
         {"", "href", 0, ""},
         {" hrefx=1", "href", 0, ""},
         {" href\t=\n'v'", "href", 1, "v"},
+        // The usual shape, name="value" after one space, with values that
+        // end inside and past the first sixteen bytes.
+        {" href=\"a\"", "href", 1, "a"},
+        {" HREF='a \"quoted\" name past sixteen.mp3' x", "href", 1, "a \"quoted\" name past sixteen.mp3"},
+        {" href=\"an unclosed value longer than sixteen", "href", 1, "an unclosed value longer than sixteen"},
+        {" hre=\"x\" href=\"y\"", "href", 1, "y"},
+        {" class=\"href\" href=\"y\"", "href", 1, "y"},
     };
     for (const row &r : rows) {
         exact e(r.attrs);
