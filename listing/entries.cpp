@@ -4,144 +4,127 @@
 #include <cstring>
 
 #include "listing/internal.h"
+#include "platform/platform.h"
 
 namespace kldlp::detail {
 
-namespace {
-
-constexpr uint64_t k_ones = 0x0101010101010101ull;
-constexpr uint64_t k_highs = 0x8080808080808080ull;
-
-inline uint64_t load8(const char *p)
+// Sixteen bytes a step with SSE2: most bytes of a name or a link are of no
+// kind, and only the few that are get looked up. The last step overlaps the
+// one before rather than reading past the text; shorter texts go a byte at
+// a time.
+unsigned byte_kinds(const char *s, size_t n)
 {
-    uint64_t w;
-    memcpy(&w, p, 8);
-    return w;
+    unsigned kinds = 0;
+    size_t i = 0;
+#if KLDLP_SSE2
+    if (n >= 16) {
+        for (;;) {
+            const size_t at = n - i >= 16 ? i : n - 16;
+            for (unsigned m = kind_mask16(s + at); m; m &= m - 1) kinds |= k_byte_kind[s[at + std::countr_zero(m)]];
+            i += 16;
+            if (i >= n) return kinds;
+        }
+    }
+#endif
+    for (; i < n; ++i) kinds |= k_byte_kind[s[i]];
+    return kinds;
 }
 
-// Up to 7 bytes as the low bytes of a word, the rest zero.
-inline uint64_t load_tail(const char *p, size_t n)
+bool name_ok_kinds(const char *s, size_t len, unsigned kinds)
 {
-    uint64_t w = 0;
-    memcpy(&w, p, n);
-    return w;
+    if (len == 0) return false;
+    if (s[0] == '.' && (len == 1 || (len == 2 && s[1] == '.'))) return false;
+    if (kinds & (B_CTRL | B_SLASH)) return false;
+    return !(kinds & B_HIGH) || utf8_valid(s, len);
 }
-
-// A word whose bytes are all printable ASCII other than "/" and DEL: none
-// below 0x20, none equal to 0x2F or 0x7F, none of 0x80 or above.
-inline bool plain_word(uint64_t w)
-{
-    const uint64_t below = (w - k_ones * 0x20) & ~w;
-    const uint64_t x = w ^ (k_ones * 0x2F);
-    const uint64_t y = w ^ (k_ones * 0x7F);
-    const uint64_t slash = (x - k_ones) & ~x;
-    const uint64_t del = (y - k_ones) & ~y;
-    return ((below | slash | del | w) & k_highs) == 0;
-}
-
-} // namespace
 
 int name_ok(const char *s, size_t len)
 {
-    if (!s || len == 0) return 0;
-    if (s[0] == '.' && (len == 1 || (len == 2 && s[1] == '.'))) return 0;
-    // Most names are plain ASCII: eight bytes at a time, then the byte rule
-    // (and the UTF-8 check) only where a word holds something else.
-    size_t i = 0;
-    while (i + 8 <= len && plain_word(load8(s + i))) i += 8;
-    int high = 0;
-    for (; i < len; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c == 0x7F || c == '/') return 0;
-        high |= c & 0x80;
-    }
-    return high ? utf8_valid(s, len) : 1;
+    if (!s) return 0;
+    return name_ok_kinds(s, len, byte_kinds(s, len)) ? 1 : 0;
 }
 
-// 64-bit hash of a name, eight bytes at a time with a final avalanche, so
-// that both the slot (low bits of the upper half) and the 32-bit tag kept in
-// the slot depend on every byte.
-uint64_t name_hash(const char *s, size_t n)
+uint64_t name_hash(kldlp_ctx *c, const char *s, size_t n)
 {
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ (n * 0xFF51AFD7ED558CCDull);
-    while (n >= 8) {
-        h = (h ^ load8(s)) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 29;
-        s += 8;
-        n -= 8;
+    if (!c->keyed) {
+        using klaspnet::platform::rand32;
+        c->key.k0 = static_cast<uint64_t>(rand32()) << 32 | rand32();
+        c->key.k1 = static_cast<uint64_t>(rand32()) << 32 | rand32();
+        c->keyed = 1;
     }
-    if (n) {
-        h = (h ^ load_tail(s, n)) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 29;
-    }
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 33;
-    return h;
+    return siphash<1, 3>(c->key, s, n);
 }
 
 namespace {
 
 // A slot keeps the upper half of its name's hash beside the entry number, so
 // a probe compares names only when those 32 bits agree, and a larger index
-// is rebuilt from the slots alone. The slot of a name is its tag modulo the
-// slot count.
+// is rebuilt from the slots alone.
+//
+// The index probes linearly, which is quick only while the names' home
+// slots are spread out. Under a fixed hash, a server could list names chosen
+// offline to share home slots and make every insertion walk one long run of
+// occupied slots: quadratic work for one page. Under a key drawn for each
+// parse, where a name lands cannot be known in advance.
 constexpr uint64_t k_tag = 0xFFFFFFFF00000000ull;
 constexpr uint64_t k_max_slot_entries = 0xFFFFFFFEull; // entry numbers + 1 fit in 32 bits
 
-inline uint64_t home_slot(uint64_t hash, uint64_t slots) { return (hash >> 32) & (slots - 1); }
-
-// Date texts live in chunks owned by the context rather than in one heap
-// block each: they are short, many, and all released together.
-struct text_chunk {
-    text_chunk *prev;
+// Texts that live as long as their owner (entry names until kldlp_free,
+// date texts until the dates are read) are kept in blocks rather than in
+// one heap allocation each: they are short, many, and released together.
+// Blocks start small, so that a short listing stays small, and double up
+// to 64 KiB.
+struct text_block {
+    text_block *prev;
     size_t used;
     size_t cap;
     char *data() { return reinterpret_cast<char *>(this + 1); }
 };
-constexpr size_t k_chunk = 65536 - sizeof(text_chunk);
+constexpr size_t k_block_first = 1024 - sizeof(text_block);
+constexpr size_t k_block_max = 65536 - sizeof(text_block);
 
-// A NUL-terminated copy of n bytes in the context's date-text chunks; null
-// when memory ran out.
-char *keep_text(kldlp_ctx *c, const char *s, size_t n)
+// A NUL-terminated copy of n bytes in the block list at *list; null when
+// memory ran out (the list is then unchanged).
+char *keep_text(void **list, const char *s, size_t n)
 {
-    text_chunk *ch = static_cast<text_chunk *>(c->texts);
-    if (!ch || ch->cap - ch->used < n + 1) {
-        if (n > SIZE_MAX - sizeof(text_chunk) - 1) return nullptr;
-        const size_t cap = n + 1 > k_chunk ? n + 1 : k_chunk;
-        auto *fresh = static_cast<text_chunk *>(malloc(sizeof(text_chunk) + cap));
+    auto *b = static_cast<text_block *>(*list);
+    if (!b || b->cap - b->used < n + 1) {
+        if (n > SIZE_MAX - sizeof(text_block) - 1) return nullptr;
+        const size_t next = !b                          ? k_block_first
+                            : b->cap >= k_block_max / 2 ? k_block_max
+                                                        : 2 * b->cap + sizeof(text_block);
+        const size_t cap = n + 1 > next ? n + 1 : next;
+        auto *fresh = static_cast<text_block *>(malloc(sizeof(text_block) + cap));
         if (!fresh) return nullptr;
         fresh->used = 0;
         fresh->cap = cap;
-        // A chunk for one long text goes behind the current one, which keeps
+        // A block for one long text goes behind the current one, which keeps
         // taking the short texts that follow.
-        if (ch && cap > k_chunk) {
-            fresh->prev = ch->prev;
-            ch->prev = fresh;
+        if (b && cap > next) {
+            fresh->prev = b->prev;
+            b->prev = fresh;
         } else {
-            fresh->prev = ch;
-            c->texts = fresh;
+            fresh->prev = b;
+            *list = fresh;
         }
-        ch = fresh;
+        b = fresh;
     }
-    char *d = ch->data() + ch->used;
+    char *d = b->data() + b->used;
     if (n) memcpy(d, s, n);
     d[n] = '\0';
-    ch->used += n + 1;
+    b->used += n + 1;
     return d;
 }
 
-void free_texts(kldlp_ctx *c)
+void free_texts(void **list)
 {
-    auto *ch = static_cast<text_chunk *>(c->texts);
-    while (ch) {
-        text_chunk *prev = ch->prev;
-        free(ch);
-        ch = prev;
+    auto *b = static_cast<text_block *>(*list);
+    while (b) {
+        text_block *prev = b->prev;
+        free(b);
+        b = prev;
     }
-    c->texts = nullptr;
+    *list = nullptr;
 }
 
 // Rebuild the name index with at least 2 * count + 2 slots (256 at first,
@@ -162,15 +145,15 @@ bool grow_index(kldlp_ctx *c)
             const uint64_t v = c->index[k];
             if (!v) continue;
             uint64_t s = home_slot(v, slots);
-            while (idx[s]) s = (s + 1) & mask;
+            for (; idx[s]; s = (s + 1) & mask) c->probes++;
             idx[s] = v;
         }
     } else {
         for (uint64_t i = 0; i < count; ++i) {
             const char *nm = c->res->items[i].name;
-            const uint64_t v = (name_hash(nm, strlen(nm)) & k_tag) | (i + 1);
+            const uint64_t v = (name_hash(c, nm, strlen(nm)) & k_tag) | (i + 1);
             uint64_t s = home_slot(v, slots);
-            while (idx[s]) s = (s + 1) & mask;
+            for (; idx[s]; s = (s + 1) & mask) c->probes++;
             idx[s] = v;
         }
     }
@@ -209,6 +192,7 @@ int find_slot(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, uint64_
     const uint64_t mask = c->slots - 1;
     uint64_t s = home_slot(hash, c->slots);
     for (uint64_t v; (v = c->index[s]) != 0; s = (s + 1) & mask) {
+        c->probes++;
         if ((v & k_tag) != tag) continue;
         // First occurrence wins, whatever its folder flag.
         const char *other = r->items[(v & ~k_tag) - 1].name;
@@ -264,15 +248,11 @@ int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int fold
     const int rc = find_slot(c, name, len, hash, &pos, &value);
     if (rc == 1) return 0;
     if (rc) return rc;
-    char *n = static_cast<char *>(malloc(len + 1));
-    if (!n) return KLDLP_E_NOMEM;
-    memcpy(n, name, len);
-    n[len] = '\0';
+    // The date text lives with the context, the name with the result.
     char *d = nullptr;
-    if (date && !(d = keep_text(c, date, date_len))) {
-        free(n);
-        return KLDLP_E_NOMEM;
-    }
+    if (date && !(d = keep_text(&c->texts, date, date_len))) return KLDLP_E_NOMEM;
+    char *n = keep_text(&c->res->names, name, len);
+    if (!n) return KLDLP_E_NOMEM;
     store(c, pos, value, n, folder, size, d);
     return 0;
 }
@@ -282,11 +262,12 @@ void ctx_release(kldlp_ctx *c)
     if (!c) return;
     free(c->dates);
     c->dates = nullptr;
-    free_texts(c);
+    free_texts(&c->texts);
     free(c->index);
     c->index = nullptr;
     c->slots = 0;
     sb_free(&c->ref);
+    sb_free(&c->name);
     sb_free(&c->text);
     c->plain_links = 0;
 }
@@ -298,10 +279,8 @@ int kldlp_utf8_valid(const char *s, size_t len) { return klaspnet::text::utf8_va
 void kldlp_free(kldlp_result *res)
 {
     if (!res) return;
-    if (res->items) {
-        for (uint64_t i = 0; i < res->count; ++i) free(res->items[i].name);
-        free(res->items);
-    }
+    free(res->items);
+    kldlp::detail::free_texts(&res->names);
     free(res->index_of);
     memset(res, 0, sizeof *res);
 }

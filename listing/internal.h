@@ -18,6 +18,7 @@
 #include "common/chars.h"
 #include "common/text.h"
 #include "listing/kldlp.h"
+#include "listing/siphash.h"
 
 namespace kldlp::detail {
 
@@ -49,19 +50,78 @@ struct kldlp_ctx {
     const char *page_url;
     kldlp_result *res;
     char **dates;    // raw date text of entry i, or null; same capacity as items
-    void *texts;     // the storage of the date texts (chunks released together)
+    void *texts;     // the storage of the date texts (blocks released together)
     uint64_t *index; // name index: 0 empty, else (upper 32 bits of the name's hash) << 32 | (entry index + 1)
     uint64_t slots;  // power of two
+    // The name index's hash key, drawn from the platform's secure random
+    // source when the first name is hashed (keyed 1 from then on). A test
+    // may set both beforehand to fix the key.
+    sip_key key;
+    int32_t keyed;
+    // Occupied slots passed over while names were looked up or the index
+    // was rebuilt: the work that colliding names would make quadratic.
+    uint64_t probes;
     // Whether a link of one plain segment ("x", "x/") can be taken as a child
     // of the page's folder without resolving it: 0 not yet known, 1 yes, 2 no
     // (the page URL lacks a scheme or authority, or its folder holds "." or
     // ".." segments, which resolution would remove).
     int32_t plain_links;
-    sbuf ref;  // decoded href, then the decoded name
+    sbuf ref;  // decoded href
+    sbuf name; // decoded name
     sbuf text; // decoded size or date text
 };
 
+// Which kinds of bytes a text holds, as one pass over it tells: the rules
+// for names and for links that name a child both follow from these.
+enum : uint8_t {
+    B_SLASH = 1, // "/"
+    B_DELIM = 2, // ":", "?" or "#": a scheme, a query or a fragment in a link
+    B_NUL = 4,   // NUL
+    B_PCT = 8,   // "%"
+    B_AMP = 16,  // "&"
+    B_CTRL = 32, // a control byte (below 0x20, NUL included) or DEL
+    B_HIGH = 64, // 0x80 or above: UTF-8 to be checked
+};
+inline constexpr struct byte_kind_table {
+    uint8_t k[256];
+    constexpr byte_kind_table() : k{}
+    {
+        for (int c = 0; c < 256; ++c) {
+            unsigned v = 0;
+            if (c == '/') v |= B_SLASH;
+            if (c == ':' || c == '?' || c == '#') v |= B_DELIM;
+            if (c == 0) v |= B_NUL;
+            if (c == '%') v |= B_PCT;
+            if (c == '&') v |= B_AMP;
+            if (c < 0x20 || c == 0x7F) v |= B_CTRL;
+            if (c >= 0x80) v |= B_HIGH;
+            k[c] = static_cast<uint8_t>(v);
+        }
+    }
+    constexpr unsigned operator[](char c) const { return k[static_cast<unsigned char>(c)]; }
+} k_byte_kind;
+
+#if KLDLP_SSE2
+// Bit i set when byte i of the sixteen at p is of some kind above.
+inline unsigned kind_mask16(const char *p)
+{
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    auto eq = [w](char c) { return _mm_cmpeq_epi8(w, _mm_set1_epi8(c)); };
+    // As signed bytes, 0x80 and above are negative, so "below 0x20" takes
+    // them in with the control bytes.
+    const __m128i low = _mm_cmplt_epi8(w, _mm_set1_epi8(0x20));
+    const __m128i a = _mm_or_si128(_mm_or_si128(eq('/'), eq(':')), _mm_or_si128(eq('?'), eq('#')));
+    const __m128i b = _mm_or_si128(_mm_or_si128(eq('%'), eq('&')), _mm_or_si128(eq(0x7F), low));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(a, b)));
+}
+#endif
+
+// The kinds of the n bytes at s.
+unsigned byte_kinds(const char *s, size_t n);
+
 int name_ok(const char *s, size_t len);
+// name_ok for a name whose byte_kinds are known.
+bool name_ok_kinds(const char *s, size_t len, unsigned kinds);
 // Inserts an entry whose name has already passed name_ok (len bytes, no
 // NUL among them; hash = name_hash of them) with an optional date text
 // (date_len bytes, null for none). A name longer than max_name or already
@@ -69,8 +129,13 @@ int name_ok(const char *s, size_t len);
 // becomes an entry. 0, -3 or -4.
 int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int folder, int64_t size, const char *date,
              size_t date_len);
-// The name index's hash of a name.
-uint64_t name_hash(const char *s, size_t n);
+// The name index's hash of a name: SipHash-1-3 under the context's key
+// (drawn here on first use).
+uint64_t name_hash(kldlp_ctx *c, const char *s, size_t n);
+// The slot where a name of that hash starts its probe, in an index of
+// `slots` slots: the low bits of the hash's upper half, the half that a
+// slot keeps beside its entry number.
+inline uint64_t home_slot(uint64_t hash, uint64_t slots) { return (hash >> 32) & (slots - 1); }
 // Asks for the index slot where the name of that hash will be looked up, so
 // that the memory read overlaps the work done before the insertion.
 void name_prefetch(const kldlp_ctx *c, uint64_t hash);

@@ -35,7 +35,8 @@ constexpr int KLDLP_E_NOMEM = -4;
 constexpr int KLDLP_E_ARG = -5;
 
 struct kldlp_entry {
-    char *name;       // heap, valid UTF-8, never empty/"."/".."; no control byte, DEL or "/"
+    char *name;       // NUL-terminated, valid UTF-8, never empty/"."/".."; no control byte, DEL or "/";
+                      // owned by the result (its name storage) and valid until kldlp_free
     int32_t folder;   // 1 folder, 0 file
     int64_t size;     // bytes; -1 unknown, always -1 for a folder
     int64_t mtime_ms; // ms since 1970-01-01 UTC; -1 unknown
@@ -52,6 +53,7 @@ struct kldlp_result {
     int32_t date_hinted;
     char *index_of; // heap: the title's text after "Index of ", or null
     uint64_t capacity;
+    void *names; // internal: the heap blocks that hold the entries' names, released by kldlp_free
 };
 
 struct kldlp_opts {

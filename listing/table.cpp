@@ -79,7 +79,7 @@ int asp_finish(kldlp_ctx *c, asp_row *row)
         return 0;
     }
     // The name's index slot is fetched while the size and date are read.
-    const uint64_t hash = name_hash(name, len);
+    const uint64_t hash = name_hash(c, name, len);
     name_prefetch(c, hash);
     int64_t size = -1;
     if (!row->folder && row->size.n) {

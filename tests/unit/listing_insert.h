@@ -16,7 +16,7 @@ inline int insert_name(kldlp::detail::kldlp_ctx *c, const std::string &name, int
         c->res->rejected++;
         return 0;
     }
-    return add_name(c, name.data(), name.size(), name_hash(name.data(), name.size()), folder, size, date,
+    return add_name(c, name.data(), name.size(), name_hash(c, name.data(), name.size()), folder, size, date,
                     date ? std::strlen(date) : 0);
 }
 
