@@ -151,6 +151,16 @@ size_t utf8_cut(const char *s, size_t n, size_t max)
     return (l && k + l > max) ? k : max;
 }
 
+size_t utf8_whole_prefix(const char *s, size_t n)
+{
+    size_t k = n;
+    while (k > 0 && n - k < 3 && (static_cast<unsigned char>(s[k - 1]) & 0xC0) == 0x80) --k;
+    if (k == 0) return n;
+    const auto lead = static_cast<unsigned char>(s[k - 1]);
+    const size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return (lead >= 0xC0 && want > n - (k - 1)) ? k - 1 : n;
+}
+
 int read_int_clamped(const char *s)
 {
     while (*s == ' ' || (*s >= '\t' && *s <= '\r')) ++s;

@@ -62,6 +62,10 @@ char *utf8_repaired(const char *s, size_t n);
 // a UTF-8 sequence: max itself, or less when a sequence straddles it.
 size_t utf8_cut(const char *s, size_t n, size_t max);
 
+// The length of s[0, n) without a UTF-8 sequence that a cut left
+// incomplete at its end: what a buffer that truncated a text may keep.
+size_t utf8_whole_prefix(const char *s, size_t n);
+
 // The decimal number at s as atoi reads it (leading white space, an
 // optional sign, digits), clamped to the int range instead of overflowing:
 // a port written as 4294967376 must not wrap round to 80.

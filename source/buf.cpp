@@ -23,8 +23,20 @@ bool reserve(klaspnet_buf *b, size_t n)
             if (cap > SIZE_MAX / 2) return false;
             cap *= 2;
         }
-        char *p = static_cast<char *>(std::realloc(b->data, cap));
-        if (!p) return false;
+        char *p;
+        if (b->secret) {
+            // realloc may move the block and leave the old bytes in freed memory.
+            p = static_cast<char *>(std::malloc(cap));
+            if (!p) return false;
+            if (b->data) {
+                std::memcpy(p, b->data, b->len + 1);
+                klaspnet_wipe(b->data, b->cap);
+                std::free(b->data);
+            }
+        } else {
+            p = static_cast<char *>(std::realloc(b->data, cap));
+            if (!p) return false;
+        }
         b->data = p;
         b->cap = cap;
     }
@@ -46,6 +58,7 @@ int klaspnet_buf_adds(klaspnet_buf *b, const char *text) { return klaspnet_buf_a
 
 void klaspnet_buf_free(klaspnet_buf *b)
 {
+    if (b->secret && b->data) klaspnet_wipe(b->data, b->cap);
     std::free(b->data);
     b->data = nullptr;
     b->len = 0;

@@ -11,6 +11,12 @@ struct klaspnet_conn {
     const velkaron_http *http; // null: plain velkaron_io road
     const char *user;          // null: no credentials
     const char *password;
+    // The root's credentials, masked in every error text whichever request
+    // the text came from: a transport that once received them may echo them
+    // in a later answer, also on a request that carried none. Null: user and
+    // password are masked.
+    const char *mask_user = nullptr;
+    const char *mask_password = nullptr;
 };
 
 struct klaspnet_resp {
@@ -34,3 +40,6 @@ struct klaspnet_resp {
 int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r);
 // Frees body and final_url; other fields stay.
 void klaspnet_resp_free(klaspnet_resp *r);
+// Frees body and final_url and clears the error text, which may have quoted
+// a transport's answer: for responses whose record is released.
+void klaspnet_resp_wipe(klaspnet_resp *r);

@@ -39,7 +39,8 @@ void klaspnet_publish(const char *message, const char *result_json)
             g_err[0] = '\0';
         } else {
             size_t n = std::strlen(message);
-            if (n > sizeof g_err - 1) n = sizeof g_err - 1; // cut at 511 bytes, without regard to UTF-8
+            // Cut at 511 bytes, on a whole character.
+            if (n > sizeof g_err - 1) n = klaspnet::text::utf8_whole_prefix(message, sizeof g_err - 1);
             std::memcpy(g_err, message, n);
             g_err[n] = '\0';
         }

@@ -104,7 +104,7 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
     if (klaspnet_path_url(s.cfg.root.url, s.path.data, 1, &s.url) != 0)
         return fail_url_too_long(dst, dst_len, "folder");
 
-    klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
+    const klaspnet_conn conn = conn_of(io, s.cfg.root);
     if (!s.page.allocate()) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
     char msg[limits::url_msg_size];
     rc = get_page(&conn, s.url.data, s.cfg.date_order, s.page.page, msg);

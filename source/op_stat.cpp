@@ -28,7 +28,7 @@ struct stat_state {
 
     void release()
     {
-        klaspnet_resp_free(&resp);
+        klaspnet_resp_wipe(&resp);
         klaspnet_buf_free(&path);
         klaspnet_buf_free(&url);
         klaspnet_root_free(&cfg.root);
@@ -72,7 +72,7 @@ int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const
     stat_state s;
     int rc = load_cfg(settings_json, &s.cfg);
     if (rc != 0) return fail(dst, dst_len, rc, s.cfg.msg);
-    klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
+    const klaspnet_conn conn = conn_of(io, s.cfg.root);
     if (klaspnet_path_norm(path, &s.path) != 0 || s.path.len == 0)
         return fail(dst, dst_len, KLASPNET_E_NOT_FOUND, "path is not a file path");
     if (!conn.http)

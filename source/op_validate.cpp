@@ -66,7 +66,7 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
     if (klaspnet_fetch(&conn, file_url, 1, limits::probe_keep, &resp) != 0) {
         p.verdict = "failed";
         klaspnet_msgf(p.note, sizeof p.note, "%s", resp.error);
-        klaspnet_resp_free(&resp);
+        klaspnet_resp_wipe(&resp);
         return;
     }
     p.http = resp.status;
@@ -86,7 +86,7 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
         p.verdict = "failed";
         klaspnet_msgf(p.note, sizeof p.note, "HTTP %ld", static_cast<long>(resp.status));
     }
-    klaspnet_resp_free(&resp);
+    klaspnet_resp_wipe(&resp);
 }
 
 // Probes the chosen file (or says there is none). -1 when memory runs out
@@ -173,7 +173,7 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
     if (rc != 0) return fail(dst, dst_len, rc, s.cfg.msg);
     if (!io || !io->get) return fail(dst, dst_len, KLASPNET_E_INVALID, "no velkaron_io transport");
 
-    klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
+    const klaspnet_conn conn = conn_of(io, s.cfg.root);
     if (!s.page.allocate()) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     char msg[limits::url_msg_size];
     rc = get_page(&conn, s.cfg.root.url, s.cfg.date_order, s.page.page, msg);

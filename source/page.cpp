@@ -10,16 +10,20 @@
 #include <cstring>
 
 #include "source/frame.h"
+#include "source/registry.h"
 #include "source/url.h"
 
 using klaspnet::limits::url_max;
 
 void klaspnet_msgf(char *out, size_t size, const char *fmt, ...)
 {
+    if (!out || size == 0) return;
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(out, size, fmt, ap);
+    const int n = std::vsnprintf(out, size, fmt, ap);
     va_end(ap);
+    // A message cut short ends on a whole character.
+    if (n >= 0 && static_cast<size_t>(n) >= size) out[klaspnet::text::utf8_whole_prefix(out, size - 1)] = '\0';
 }
 
 int klaspnet_base_url(const char *final_url, char out[url_max + 1])
@@ -72,6 +76,11 @@ const char *refusal_reason(int rc, char *buf, size_t size)
     case KLDLP_E_NOMEM: return "out of memory";
     default: return "bad page URL";
     }
+}
+
+klaspnet_conn conn_of(const velkaron_io *io, const klaspnet_root &root)
+{
+    return klaspnet_conn{io, klaspnet_http_for(io), root.user, root.pass, root.user, root.pass};
 }
 
 int map_status(int status)
@@ -165,7 +174,7 @@ bool page_slot::allocate()
 void page_slot::release()
 {
     if (!page) return;
-    klaspnet_resp_free(&page->resp);
+    klaspnet_resp_wipe(&page->resp);
     kldlp_free(&page->result);
     std::free(page);
     page = nullptr;

@@ -11,6 +11,7 @@
 #include "listing/kldlp.h"
 #include "source/buf.h"
 #include "source/fetch.h"
+#include "source/url.h"
 
 struct klaspnet_page {
     klaspnet_resp resp;                           // release with klaspnet_resp_free
@@ -31,6 +32,10 @@ int klaspnet_base_url(const char *final_url, char out[klaspnet::limits::url_max 
 [[gnu::format(printf, 3, 4)]] void klaspnet_msgf(char *out, size_t size, const char *fmt, ...);
 
 namespace klaspnet::detail {
+
+// The connection of an operation: the transport, its extension, and the
+// root's credentials, both to send and to mask in error texts.
+klaspnet_conn conn_of(const velkaron_io *io, const klaspnet_root &root);
 
 // Fetch, status check and parse of one folder page. 0, or a status code with
 // a message (at most 511 characters, naming the redacted request URL) in msg.
