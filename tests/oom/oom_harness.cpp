@@ -176,11 +176,6 @@ bool valid_json(const std::string &text)
     return ok;
 }
 
-bool not_available(const run &r)
-{
-    return r.rc == KLASPNET_E_UNSUPPORTED && r.err.find("not available yet") != std::string::npos;
-}
-
 run clean(const op_case &c)
 {
     c.settle(); // the first run may create lasting state (fake records)

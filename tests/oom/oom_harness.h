@@ -81,7 +81,4 @@ run clean(const op_case &c);
 // Both sweeps with every check; prints the summary line.
 summary sweep(const op_case &c);
 
-// True when an operation answered as a placeholder of the build in progress.
-bool not_available(const run &r);
-
 } // namespace oomt
