@@ -72,10 +72,6 @@ struct summary {
     std::map<int, uint64_t> codes;
 };
 
-// The error JSON that fail() writes for (message, code).
-std::string error_json(const std::string &message, int code);
-bool valid_json(const std::string &text);
-
 // The clean run (no refusal); fails the test when it throws or leaks.
 run clean(const op_case &c);
 // Both sweeps with every check; prints the summary line.

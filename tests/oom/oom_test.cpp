@@ -18,6 +18,8 @@
 #include "klaspnet/klaspnet.h"
 #include "oom_harness.h"
 #include "source/transport_select.h"
+#include "support/host.h"
+#include "support/texts.h"
 #include "transport/fake.h"
 
 using oomt::op_case;
@@ -134,8 +136,8 @@ TEST(OomFrame, ResultJsonAnswersThePublishedTextOrEmptyObject)
         return 0;
     };
     c.check = [](const run &) {
-        std::string want =
-            oomt::error_json("ASPNET is a read-only listing source: download is not supported", KLASPNET_E_UNSUPPORTED);
+        std::string want = ktest::error_json("ASPNET is a read-only listing source: download is not supported",
+                                             KLASPNET_E_UNSUPPORTED);
         // The previous copy holds the same text; "{}" only when there is none.
         EXPECT_EQ(std::string(got), want);
     };
@@ -500,28 +502,21 @@ TEST(OomOperation, ListOfAPageInSeveralPieces)
 }
 
 // A plain velkaron_io host transport without extension whose own
-// allocations fail as well: a failed malloc is its transport failure.
-const char *host_page(const char *url)
-{
-    if (std::strcmp(url, "http://h/m/") == 0) return k_root_page;
-    return nullptr;
-}
-
-int32_t plain_get(void *, const char *url, char **body, int32_t *status, char **error)
-{
-    const char *page = host_page(url);
-    if (!page) {
-        *error = strdup("no such page");
-        return -1;
+// allocations fail as well: a body it cannot copy is its transport failure.
+// It records nothing, so that it allocates only what it hands over.
+struct plain_host : ktest::recording_host {
+    plain_host()
+    {
+        record = false;
+        answers["http://h/m/"] = ktest::page(k_root_page);
+        unknown = ktest::failure(-1, "no such page");
     }
-    *body = strdup(page);
-    *status = 200;
-    return *body ? 0 : -1;
-}
+};
 
 TEST(OomOperation, ListThroughPlainHostTransport)
 {
-    static velkaron_io rec{nullptr, plain_get, nullptr, nullptr};
+    static plain_host host;
+    static velkaron_io rec = host.io();
     op_case c = operation("list (plain velkaron_io)",
                           [] { return klaspnet_list(k_settings, "", oomt::dst(), oomt::k_dst_len); });
     c.settle = [] {

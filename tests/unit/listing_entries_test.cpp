@@ -5,16 +5,11 @@
 #include <string>
 
 #include "listing/internal.h"
+#include "support/exact.h"
 
 namespace {
 
-char *heap(const std::string &s)
-{
-    char *p = static_cast<char *>(malloc(s.size() + 1));
-    memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-}
+using ktest::heap_cstr;
 
 // A parse context built by hand, as kldlp_parse would set it up.
 struct table {
@@ -34,7 +29,7 @@ struct table {
     }
     int add(const std::string &name, int folder = 0, int64_t size = -1, const char *date = nullptr)
     {
-        return add_entry(&c, heap(name), folder, size, date ? heap(date) : nullptr);
+        return add_entry(&c, heap_cstr(name), folder, size, date ? heap_cstr(date) : nullptr);
     }
 };
 
@@ -67,10 +62,8 @@ TEST(ListingUtf8, WellFormedness)
         {"ok\xC3", 0},
     };
     for (const row &r : rows) {
-        char *p = static_cast<char *>(malloc(r.bytes.size() ? r.bytes.size() : 1));
-        memcpy(p, r.bytes.data(), r.bytes.size());
-        EXPECT_EQ(kldlp_utf8_valid(p, r.bytes.size()), r.ok) << "row " << testing::PrintToString(r.bytes);
-        free(p);
+        const ktest::exact_bytes b(r.bytes);
+        EXPECT_EQ(kldlp_utf8_valid(b.data(), b.size()), r.ok) << "row " << testing::PrintToString(r.bytes);
     }
 }
 
@@ -101,10 +94,8 @@ TEST(ListingNames, NameRules)
         {"x..", 1},
     };
     for (const row &r : rows) {
-        char *p = static_cast<char *>(malloc(r.name.size() ? r.name.size() : 1));
-        memcpy(p, r.name.data(), r.name.size());
-        EXPECT_EQ(name_ok(p, r.name.size()), r.ok) << "row " << testing::PrintToString(r.name);
-        free(p);
+        const ktest::exact_bytes b(r.name);
+        EXPECT_EQ(name_ok(b.data(), b.size()), r.ok) << "row " << testing::PrintToString(r.name);
     }
 }
 
@@ -137,7 +128,7 @@ TEST(ListingEntries, FolderFlagIsNormalised)
 TEST(ListingEntries, RefusedNamesCountAsRejectedAndFreeTheirDates)
 {
     table t;
-    EXPECT_EQ(add_entry(&t.c, nullptr, 0, 1, heap("2024-01-01")), 0);
+    EXPECT_EQ(add_entry(&t.c, nullptr, 0, 1, heap_cstr("2024-01-01")), 0);
     EXPECT_EQ(t.add("..", 1, -1, "2024-01-01"), 0);
     EXPECT_EQ(t.add("a/b", 0, 1, "x"), 0);
     EXPECT_EQ(t.add("bad\x7f"), 0);
@@ -217,7 +208,7 @@ TEST(ListingResult, FreeZeroesAndIsIdempotent)
     t.add("a");
     t.res.dialect = KLDLP_DIALECT_NGINX;
     t.res.variant = KLDLP_VARIANT_PRE;
-    t.res.index_of = heap("/x/");
+    t.res.index_of = heap_cstr("/x/");
     ctx_release(&t.c);
     EXPECT_EQ(t.c.dates, nullptr);
     EXPECT_EQ(t.c.index, nullptr);

@@ -4,23 +4,18 @@
 // date-order decision reading each date once.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "listing/internal.h"
+#include "support/data.h"
+#include "support/exact.h"
 
 namespace {
 
-char *heap(const std::string &s)
-{
-    char *p = static_cast<char *>(malloc(s.size() + 1));
-    memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-}
+using ktest::heap_cstr;
 
 struct ctx_fixture {
     kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
@@ -144,18 +139,6 @@ TEST(ListingFastPath, NameRulesAtEveryPositionOfAWord)
     }
 }
 
-std::string slurp(const std::string &path)
-{
-    std::string out;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        char buf[65536];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        fclose(f);
-    }
-    return out;
-}
-
 // The passes read tokens through scan_tok; it must yield exactly what
 // next_tok yields, token for token, cursor for cursor.
 TEST(ListingFastPath, InlineStepsMatchTheTokenizer)
@@ -198,7 +181,7 @@ TEST(ListingFastPath, InlineStepsMatchTheTokenizer)
                                       "<//a>"};
     for (const char *f : {"nginx_basic.html", "apache_table.html", "apache_pre.html", "aspnet.html",
                           "hostile_script.html", "hostile_comment.html", "names.html"})
-        pages.push_back(slurp(std::string(KLASPNET_TEST_DATA) + "/" + f));
+        pages.push_back(ktest::data_file(f));
     for (const std::string &page : pages) {
         ASSERT_FALSE(page.empty());
         html_scan a{page.data(), page.data() + page.size()}, b = a;
@@ -261,7 +244,7 @@ TEST(ListingFastPath, DateTextsKeepTheirBytes)
         if (i == 1234) d = std::string(70000, '7'); // longer than a storage chunk
         if (i == 4321) d.clear();
         dates.push_back(d);
-        ASSERT_EQ(add_entry(&f.c, heap("e" + std::to_string(i)), 0, -1, heap(d)), 0);
+        ASSERT_EQ(add_entry(&f.c, heap_cstr("e" + std::to_string(i)), 0, -1, heap_cstr(d)), 0);
         if (i % 3 == 0) {
             std::string n = "n" + std::to_string(i);
             ASSERT_EQ(add_name(&f.c, n.data(), n.size(), name_hash(n.data(), n.size()), 0, -1, d.data(), d.size()), 0);
@@ -278,17 +261,19 @@ TEST(ListingFastPath, TableTakesEntriesAfterTheDateDecision)
     // still meets every name already in the table.
     ctx_fixture f;
     for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(add_entry(&f.c, heap("f" + std::to_string(i)), 0, -1, heap(i % 2 ? "03/04/2024" : "2024-01-02")), 0);
+        ASSERT_EQ(
+            add_entry(&f.c, heap_cstr("f" + std::to_string(i)), 0, -1, heap_cstr(i % 2 ? "03/04/2024" : "2024-01-02")),
+            0);
     f.lim.date_order = KLDLP_ORDER_MDY;
     decide_dates(&f.c);
     EXPECT_EQ(f.res.date_order, KLDLP_ORDER_MDY);
     EXPECT_EQ(f.res.date_hinted, 1);
     EXPECT_EQ(f.res.items[1].mtime_ms, 1709510400000);
     EXPECT_EQ(f.res.items[2].mtime_ms, 1704153600000);
-    ASSERT_EQ(add_entry(&f.c, heap("f17"), 0, -1, nullptr), 0);
+    ASSERT_EQ(add_entry(&f.c, heap_cstr("f17"), 0, -1, nullptr), 0);
     EXPECT_EQ(f.res.rejected, 1u);
-    ASSERT_EQ(add_entry(&f.c, heap("g"), 0, -1, nullptr), 0);
-    ASSERT_EQ(add_entry(&f.c, heap("g"), 1, -1, nullptr), 0);
+    ASSERT_EQ(add_entry(&f.c, heap_cstr("g"), 0, -1, nullptr), 0);
+    ASSERT_EQ(add_entry(&f.c, heap_cstr("g"), 1, -1, nullptr), 0);
     EXPECT_EQ(f.res.count, 301u);
     EXPECT_EQ(f.res.rejected, 2u);
     ASSERT_GE(f.c.slots, 2 * f.res.count + 2);

@@ -13,6 +13,7 @@
 #include "klaspnet/klaspnet.h"
 #include "source/frame.h"
 #include "source/ops.h"
+#include "support/texts.h"
 #include "transport/fake.h"
 
 namespace netfix {
@@ -86,10 +87,7 @@ struct out {
 inline std::string last_error() { return klaspnet_last_error_impl(); }
 inline std::string published() { return klaspnet_result_json_impl(); }
 
-inline std::string error_json(const std::string &msg, int code)
-{
-    return "{\"error\":\"" + msg + "\",\"code\":" + std::to_string(code) + "}";
-}
+using ktest::error_json;
 
 // A version-4 UUID text: 8-4-4-4-12 lower-case hex digits, "4" as the
 // version digit and one of "89ab" as the variant digit.
