@@ -5,28 +5,16 @@
 #include <string>
 
 #include "listing/internal.h"
+#include "parse_ctx.h"
 #include "support/exact.h"
 
 namespace {
 
 using ktest::heap_cstr;
 
-// A parse context built by hand, as kldlp_parse would set it up.
-struct table {
-    kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
-    kldlp_result res{};
-    kldlp_ctx c{};
-    table()
-    {
-        c.lim = &lim;
-        c.page_url = "http://h/music/";
-        c.res = &res;
-    }
-    ~table()
-    {
-        ctx_release(&c);
-        kldlp_free(&res);
-    }
+// The entry table of a page in /music/.
+struct table : parse_ctx {
+    table() : parse_ctx("http://h/music/") {}
     int add(const std::string &name, int folder = 0, int64_t size = -1, const char *date = nullptr)
     {
         return add_entry(&c, heap_cstr(name), folder, size, date ? heap_cstr(date) : nullptr);

@@ -10,29 +10,13 @@
 #include <vector>
 
 #include "listing/internal.h"
+#include "parse_ctx.h"
 #include "support/data.h"
 #include "support/exact.h"
 
 namespace {
 
 using ktest::heap_cstr;
-
-struct ctx_fixture {
-    kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
-    kldlp_result res{};
-    kldlp_ctx c{};
-    explicit ctx_fixture(const char *page_url = "http://h/m/")
-    {
-        c.lim = &lim;
-        c.page_url = page_url;
-        c.res = &res;
-    }
-    ~ctx_fixture()
-    {
-        ctx_release(&c);
-        kldlp_free(&res);
-    }
-};
 
 // What a link comes to when it goes the long way: resolved against the page,
 // then tested as a child. "+name/F" for an entry, "skipped", "rejected".
@@ -60,7 +44,7 @@ std::string by_resolver(const std::string &page, const std::string &href)
 
 std::string by_add_href(const char *page, const std::string &href)
 {
-    ctx_fixture f(page);
+    parse_ctx f(page);
     EXPECT_EQ(add_href(&f.c, href.data(), href.size(), nullptr, 0, nullptr, 0), 0);
     if (f.res.rejected) return "rejected";
     if (f.res.skipped) return "skipped";
@@ -102,7 +86,7 @@ TEST(ListingFastPath, SizesAndDatesOfPlainLinks)
         {"f", "&lt;dir&gt;", "&amp;", -1, "&"},
     };
     for (const row &r : rows) {
-        ctx_fixture f;
+        parse_ctx f("http://h/m/");
         ASSERT_EQ(add_href(&f.c, r.href, strlen(r.href), r.size, r.size ? strlen(r.size) : 0, r.date,
                            r.date ? strlen(r.date) : 0),
                   0)
@@ -237,7 +221,7 @@ TEST(ListingFastPath, TagEndsWhereverItFallsInAWord)
 
 TEST(ListingFastPath, DateTextsKeepTheirBytes)
 {
-    ctx_fixture f;
+    parse_ctx f("http://h/m/");
     std::vector<std::string> dates;
     for (int i = 0; i < 5000; ++i) {
         std::string d = std::to_string(i) + std::string(static_cast<size_t>(i % 37), '-');
@@ -259,7 +243,7 @@ TEST(ListingFastPath, TableTakesEntriesAfterTheDateDecision)
 {
     // The decision reuses the name index's memory; an entry offered later
     // still meets every name already in the table.
-    ctx_fixture f;
+    parse_ctx f("http://h/m/");
     for (int i = 0; i < 300; ++i)
         ASSERT_EQ(
             add_entry(&f.c, heap_cstr("f" + std::to_string(i)), 0, -1, heap_cstr(i % 2 ? "03/04/2024" : "2024-01-02")),

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "listing/internal.h"
+#include "parse_ctx.h"
 #include "support/exact.h"
 
 namespace {
@@ -296,22 +297,9 @@ TEST(ListingChildName, NullArguments)
     EXPECT_EQ(folder, 0);
 }
 
-// Builds a parse context by hand around a page URL.
-struct links {
-    kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
-    kldlp_result res{};
-    kldlp_ctx c{};
-    explicit links(const char *page = "http://h/music/")
-    {
-        c.lim = &lim;
-        c.page_url = page;
-        c.res = &res;
-    }
-    ~links()
-    {
-        ctx_release(&c);
-        kldlp_free(&res);
-    }
+// Links offered to a parse context around a page URL.
+struct links : parse_ctx {
+    explicit links(const char *page = "http://h/music/") : parse_ctx(page) {}
     int add(const std::string &href, const char *size = nullptr, const char *date = nullptr)
     {
         const exact_cstr h(href), s(size), d(date);

@@ -1,7 +1,7 @@
 // Shared helpers for the network operations' unit tests: listing pages shaped
 // as nginx writes them, the scripted fake transport (reset per test), a plain
 // velkaron_io record that reaches the same script without the HTTP extension,
-// and a poisoned output buffer.
+// a poisoned output buffer, and a fixture for the operations that write one.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -110,6 +110,20 @@ class net_test : public ::testing::Test {
 protected:
     void SetUp() override { klaspnet_fake_reset_impl(); }
     void TearDown() override { klaspnet_fake_reset_impl(); }
+};
+
+// An operation writing into o: a failure writes its error JSON there, and
+// publishes the same text beside the message as the last error.
+class op_test : public net_test {
+protected:
+    out o;
+    void expect_fail(int rc, int code, const std::string &message)
+    {
+        EXPECT_EQ(rc, code) << message;
+        EXPECT_EQ(o.str(), error_json(message, code));
+        EXPECT_EQ(last_error(), message);
+        EXPECT_EQ(published(), error_json(message, code));
+    }
 };
 
 } // namespace netfix
