@@ -20,9 +20,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 
+#include "support/data.h"
 #include "transport/curl_transport.h"
 
 namespace it {
@@ -181,13 +181,7 @@ bool write_file(const std::string &path, const std::string &text)
     return static_cast<bool>(f);
 }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using ktest::slurp;
 
 // Free ports: all sockets stay bound until every port is chosen, so the
 // kernel hands out distinct ones.
@@ -266,7 +260,7 @@ bool wait_ready(pid_t pid, const std::vector<int> &ports, const std::string &log
     for (int i = 0; i < 200; i++) {
         int st;
         if (waitpid(pid, &st, WNOHANG) == pid) {
-            err = "server exited early; its log:\n" + read_file(log);
+            err = "server exited early; its log:\n" + slurp(log);
             return false;
         }
         bool all = true;
@@ -274,7 +268,7 @@ bool wait_ready(pid_t pid, const std::vector<int> &ports, const std::string &log
         if (all) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    err = "server did not open its ports; its log:\n" + read_file(log);
+    err = "server did not open its ports; its log:\n" + slurp(log);
     return false;
 }
 
@@ -351,7 +345,7 @@ bool start_nginx(const std::string &www, std::string &err)
     }
     g_pids.push_back(pid);
     if (!wait_ready(pid, ports, log, err)) {
-        err = "nginx: " + err + read_file(pre + "/error.log");
+        err = "nginx: " + err + slurp(pre + "/error.log");
         return false;
     }
     g_servers.push_back({"nginx-exact", "nginx", "pre", size_policy::exact, true, true, ports[0]});
@@ -464,7 +458,7 @@ bool start_apache(const std::string &www, std::string &err)
     }
     g_pids.push_back(pid);
     if (!wait_ready(pid, ports, log, err)) {
-        err = "apache: " + err + read_file(pre + "/error.log");
+        err = "apache: " + err + slurp(pre + "/error.log");
         return false;
     }
     for (int i = 0; i < n; i++) {
@@ -583,23 +577,6 @@ bool require_servers()
 bool skip_allowed() { return g_missing && !in_ci(); }
 
 std::string setup_error() { return g_setup_error.empty() ? "servers not started" : g_setup_error; }
-
-std::string pct_encode(const std::string &s)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
 
 std::string with_credentials(const std::string &url, const std::string &user, const std::string &password)
 {

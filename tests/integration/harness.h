@@ -11,6 +11,7 @@
 #include <yyjson.h>
 
 #include "klaspnet/klaspnet.h"
+#include "support/texts.h"
 
 namespace it {
 
@@ -70,7 +71,7 @@ const char *road_name(road r);
 void install(road r);
 
 std::string settings_for(const std::string &url, const char *date_order = nullptr);
-std::string pct_encode(const std::string &s);
+using ktest::pct_encode;
 
 // A published result, parsed; the document is freed with the record.
 struct result {

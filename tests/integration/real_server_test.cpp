@@ -17,6 +17,15 @@ namespace {
 
 using it::road;
 
+// "nginx_exact_plain": a test name for a (server, road) parameter.
+std::string server_road_name(const ::testing::TestParamInfo<std::tuple<const char *, road>> &info)
+{
+    std::string n =
+        std::string(std::get<0>(info.param)) + (std::get<1>(info.param) == road::plain ? "_plain" : "_extension");
+    std::replace(n.begin(), n.end(), '-', '_');
+    return n;
+}
+
 const char *const k_server_names[] = {"nginx-exact", "nginx-approx",        "apache-table",     "apache-pre",
                                       "apache-list", "apache-table-nosort", "apache-pre-nosort"};
 
@@ -270,12 +279,7 @@ TEST_P(RealServer, StatGivesEveryFileSizeOrNeedsTheExtension)
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
                          ::testing::Combine(::testing::ValuesIn(k_server_names),
                                             ::testing::Values(road::plain, road::extension)),
-                         [](const auto &info) {
-                             std::string n = std::string(std::get<0>(info.param)) +
-                                             (std::get<1>(info.param) == road::plain ? "_plain" : "_extension");
-                             std::replace(n.begin(), n.end(), '-', '_');
-                             return n;
-                         });
+                         server_road_name);
 
 // An httpd whose configuration leaves out the autoindex extras (no AddIcon
 // lines, ServerSignature Off) and suppresses the sort links writes a page
@@ -472,12 +476,7 @@ TEST_P(BasicAuth, StreamUrlHeaderOpensTheFile)
 INSTANTIATE_TEST_SUITE_P(Servers, BasicAuth,
                          ::testing::Combine(::testing::Values("nginx-exact", "apache-table"),
                                             ::testing::Values(road::plain, road::extension)),
-                         [](const auto &info) {
-                             std::string n = std::string(std::get<0>(info.param)) +
-                                             (std::get<1>(info.param) == road::plain ? "_plain" : "_extension");
-                             std::replace(n.begin(), n.end(), '-', '_');
-                             return n;
-                         });
+                         server_road_name);
 
 // ---- the module's own default transport ---------------------------------------------
 

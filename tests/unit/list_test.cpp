@@ -16,20 +16,12 @@ using namespace netfix;
 
 const char k_settings[] = "{\"URL\":\"http://h/m\"}";
 
-class List : public net_test {
+class List : public op_test {
 protected:
-    out o;
     int list(const char *folder, const char *settings = k_settings, const velkaron_io *io = fake_io(), int32_t len = -1)
     {
         o = out();
         return h_list(io, settings, folder, o.b, len < 0 ? o.len() : len);
-    }
-    void expect_fail(int rc, int code, const std::string &message)
-    {
-        EXPECT_EQ(rc, code) << message;
-        EXPECT_EQ(o.str(), error_json(message, code));
-        EXPECT_EQ(last_error(), message);
-        EXPECT_EQ(published(), error_json(message, code));
     }
 };
 

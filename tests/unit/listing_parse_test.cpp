@@ -8,6 +8,7 @@
 #include <string>
 
 #include "listing/internal.h"
+#include "support/exact.h"
 
 using namespace kldlp::detail;
 
@@ -19,11 +20,11 @@ struct parsed {
     kldlp_result r;
     explicit parsed(const std::string &page, const char *url = "http://h/m/", const kldlp_opts *o = nullptr)
     {
-        char *exact = static_cast<char *>(malloc(page.size() ? page.size() : 1));
-        memcpy(exact, page.data(), page.size());
         memset(&r, 0x5A, sizeof r); // garbage that the parser must overwrite
-        rc = kldlp_parse(exact, page.size(), url, o, &r);
-        free(exact);
+        // The copy is gone before the result is read: nothing in it may
+        // point into the page.
+        const ktest::exact_bytes exact(page);
+        rc = kldlp_parse(exact.data(), exact.size(), url, o, &r);
     }
     ~parsed() { kldlp_free(&r); }
     // Entries as "name" or "name/" for folders, joined by "|".
