@@ -9,7 +9,7 @@
 #include "klaspnet/klaspnet.h"
 
 #if !defined(KLASPNET_VERSION_MAJOR) || KLASPNET_VERSION_MAJOR < 1
-#error "KLASPNET_VERSION_MAJOR must be a number usable in #if"
+#  error "KLASPNET_VERSION_MAJOR must be a number usable in #if"
 #endif
 
 static const char page[] = "<html><head><title>Index of /media/</title></head><body>"
@@ -44,8 +44,7 @@ int main(void)
     if (klaspnet_use_fake() != KLASPNET_OK || klaspnet_fake_set("http://server/media/", 200, NULL, page) != KLASPNET_OK)
         return fail("fake transport", klaspnet_last_error());
     rc = klaspnet_list("{\"URL\":\"http://server/media\"}", "", out, (int32_t)sizeof out);
-    if (rc != KLASPNET_OK)
-        return fail("list", klaspnet_last_error());
+    if (rc != KLASPNET_OK) return fail("list", klaspnet_last_error());
     if (strstr(out, "\"name\":\"Films\"") == NULL || strstr(out, "\"name\":\"a b.mkv\"") == NULL ||
         strstr(out, "\"size\":1234") == NULL)
         return fail("list gave other items", out);
