@@ -74,7 +74,7 @@ KLASPNET_API const char *klaspnet_result_json(void)
     return plain_guard<const char *>("{}", [] { return klaspnet_result_json_impl(); });
 }
 
-KLASPNET_API const char *klaspnet_version(void) { return "1.0.0"; }
+KLASPNET_API const char *klaspnet_version(void) { return KLASPNET_VERSION_STRING; }
 
 KLASPNET_API const char *klaspnet_runtime_type(void) { return klrch_get_impl()->runtime_type; }
 
