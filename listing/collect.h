@@ -54,6 +54,8 @@ struct token_walk {
         scan_tok(&s, &t);
         return t;
     }
+    // The next token into t; false at the end of the page.
+    bool step() { return next().kind != TOK_EOF; }
 };
 
 // The raw value of an attribute of a start tag, as a view into the page.

@@ -74,14 +74,12 @@ void cut_line(const char *s, size_t n, const char **date, size_t *date_len, cons
 
 int iis_pass(kldlp_ctx *c, const char *page, size_t len)
 {
-    ctext line{};
+    ctext line{}; // the columns of the current line, before its link
     bool in_pre = false;
-    token_walk w(page, len);
-    int rc = 0;
     std::string_view v;
-    for (;;) {
-        const html_tok &t = w.next();
-        if (t.kind == TOK_EOF) break;
+    int rc = 0;
+    for (token_walk w(page, len); rc == 0 && w.step();) {
+        const html_tok &t = w.t;
         if (t.kind == TOK_OPEN && tag_is(t, "pre")) {
             in_pre = true;
             ct_reset(&line);
@@ -93,10 +91,7 @@ int iis_pass(kldlp_ctx *c, const char *page, size_t len)
         }
         if (!in_pre) continue;
         if (t.kind == TOK_TEXT) {
-            if (ct_add(&line, t.text, t.len, k_line_cap, nullptr)) {
-                rc = KLDLP_E_NOMEM;
-                break;
-            }
+            if (ct_add(&line, t.text, t.len, k_line_cap, nullptr)) rc = KLDLP_E_NOMEM;
         } else if (t.kind == TOK_CLOSE) {
             // The link's text and whatever follows it up to the next line
             // are not columns.
@@ -111,7 +106,6 @@ int iis_pass(kldlp_ctx *c, const char *page, size_t len)
                 size_t date_len, size_len;
                 cut_line(line.p ? line.p : "", line.n, &date, &date_len, &size, &size_len);
                 rc = add_href(c, v.data(), v.size(), size, size_len, date_len ? date : nullptr, date_len);
-                if (rc) break;
             }
             ct_reset(&line);
         }

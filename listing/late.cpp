@@ -53,12 +53,10 @@ int late_walk(const char *page, size_t len, late_marks *lm)
 {
     ctext th{}, link{};
     bool in_th = false, th_n = false, in_cell = false, in_item = false, in_footer = false, in_cell_link = false;
-    token_walk w(page, len);
-    int rc = 0;
     std::string_view v;
-    for (;;) {
-        const html_tok &t = w.next();
-        if (t.kind == TOK_EOF) break;
+    int rc = 0;
+    for (token_walk w(page, len); rc == 0 && w.step();) {
+        const html_tok &t = w.t;
         if (t.kind == TOK_OPEN) {
             if (tag_is(t, "a")) {
                 if (!attr_of(t, "href", &v)) continue;
@@ -99,8 +97,8 @@ int late_walk(const char *page, size_t len, late_marks *lm)
                 in_footer = false;
             }
         } else { // TOK_TEXT
-            if (in_th && (rc = add_window(&th, t)) != 0) break;
-            if (in_cell_link && (rc = add_window(&link, t)) != 0) break;
+            if (in_th) rc = add_window(&th, t);
+            if (in_cell_link && rc == 0) rc = add_window(&link, t);
         }
     }
     ct_free(&th);

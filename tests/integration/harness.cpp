@@ -507,14 +507,25 @@ bool start_apache(const std::string &www, std::string &err)
            start_httpd(www, "apache-tz", {k_apache_tz_site}, {{"TZ", k_tz}}, k_tz_shift, err);
 }
 
-// lighttpd's mod_dirlisting: dotfiles hidden (its default), times to the
-// second, every size abbreviated (0.9K), so none is exact.
-bool start_lighttpd(const std::string &www, std::string &err)
+// One server process on one free port: `setup` writes its configuration
+// into its folder (g_work/NAME) and gives its command line and environment.
+// The server record is completed with the port and added.
+struct one_server {
+    const char *env;   // the variable that may name another program location
+    const char *dflt;  // the Debian location
+    const char *title; // for messages
+    server srv;
+};
+
+using setup_fn = std::vector<std::string> (*)(const char *bin, const std::string &dir, const std::string &www, int port,
+                                              env_list *env);
+
+bool start_one(const std::string &www, one_server o, setup_fn setup, std::string &err)
 {
-    const char *bin = program("KLASPNET_LIGHTTPD", "/usr/sbin/lighttpd");
+    const char *bin = program(o.env, o.dflt);
     if (access(bin, X_OK) != 0) {
         g_missing = true;
-        err = std::string("lighttpd is not installed (") + bin + "); run scripts/setup";
+        err = std::string(o.title) + " is not installed (" + bin + "); run scripts/setup";
         return false;
     }
     std::vector<int> ports;
@@ -522,106 +533,73 @@ bool start_lighttpd(const std::string &www, std::string &err)
         err = "no free ports";
         return false;
     }
-    std::string pre = g_work + "/lighttpd";
-    mkdir(pre.c_str(), 0755);
-    std::string conf = "server.document-root = \"" + www +
-                       "\"\nserver.bind = \"127.0.0.1\"\nserver.port = " + std::to_string(ports[0]) +
-                       "\nserver.modules = (\"mod_dirlisting\")\n" + "dir-listing.activate = \"enable\"\n";
-    // Its error log stays on standard error (the log file below): a file
-    // would be opened after lighttpd has become nobody.
-    if (geteuid() == 0) conf += "server.username = \"nobody\"\nserver.groupname = \"nogroup\"\n";
-    write_file(pre + "/lighttpd.conf", conf);
-    std::string log = pre + "/stderr.log";
-    pid_t pid = spawn({bin, "-D", "-f", pre + "/lighttpd.conf"}, log);
+    std::string dir = g_work + "/" + o.srv.name;
+    mkdir(dir.c_str(), 0755);
+    env_list env;
+    const std::vector<std::string> argv = setup(bin, dir, www, ports[0], &env);
+    std::string log = dir + "/stderr.log";
+    pid_t pid = spawn(argv, log, env);
     if (pid < 0) {
         err = "fork failed";
         return false;
     }
     g_pids.push_back(pid);
     if (!wait_ready(pid, ports, log, err)) {
-        err = "lighttpd: " + err;
+        err = o.srv.name + ": " + err;
         return false;
     }
-    server srv{"lighttpd", "lighttpd", "table", size_policy::none, true, true, ports[0]};
-    srv.time_step = 1;
-    g_servers.push_back(srv);
+    o.srv.port = ports[0];
+    g_servers.push_back(o.srv);
     return true;
 }
 
-// Caddy's file_server browse: exact sizes and times to the second in the
-// page's attributes, dotfiles listed. Caddy answers byte 0 of an empty file
-// with 416 (bytes */0).
-bool start_caddy(const std::string &www, std::string &err)
+// lighttpd's mod_dirlisting: dotfiles hidden (its default), local times to
+// the second, every size abbreviated (0.9K), so none is exact. Its error log
+// stays on standard error (the log file): a file would be opened after
+// lighttpd has become nobody.
+std::vector<std::string> lighttpd_setup(const char *bin, const std::string &dir, const std::string &www, int port,
+                                        env_list *)
 {
-    const char *bin = program("KLASPNET_CADDY", "/usr/bin/caddy");
-    if (access(bin, X_OK) != 0) {
-        g_missing = true;
-        err = std::string("Caddy is not installed (") + bin + "); run scripts/setup";
-        return false;
-    }
-    std::vector<int> ports;
-    if (!free_ports(1, ports)) {
-        err = "no free ports";
-        return false;
-    }
-    std::string pre = g_work + "/caddy";
-    mkdir(pre.c_str(), 0755);
-    std::string conf = "{\n\tadmin off\n\tauto_https off\n\tstorage file_system " + pre +
-                       "/data\n}\nhttp://127.0.0.1:" + std::to_string(ports[0]) + " {\n\troot * " + www +
-                       "\n\tfile_server browse\n}\n";
-    write_file(pre + "/Caddyfile", conf);
-    std::string log = pre + "/stderr.log";
-    // Caddy keeps its state under HOME and the XDG folders: all in the work folder.
-    pid_t pid = spawn({bin, "run", "--config", pre + "/Caddyfile", "--adapter", "caddyfile"}, log,
-                      {{"HOME", pre}, {"XDG_DATA_HOME", pre + "/data"}, {"XDG_CONFIG_HOME", pre + "/config"}});
-    if (pid < 0) {
-        err = "fork failed";
-        return false;
-    }
-    g_pids.push_back(pid);
-    if (!wait_ready(pid, ports, log, err)) {
-        err = "caddy: " + err;
-        return false;
-    }
-    server srv{"caddy", "caddy", "table", size_policy::exact, true, false, ports[0]};
-    srv.time_step = 1;
-    srv.empty_ranges = false;
-    g_servers.push_back(srv);
-    return true;
+    std::string conf = "server.document-root = \"" + www +
+                       "\"\nserver.bind = \"127.0.0.1\"\nserver.port = " + std::to_string(port) +
+                       "\nserver.modules = (\"mod_dirlisting\")\ndir-listing.activate = \"enable\"\n";
+    if (geteuid() == 0) conf += "server.username = \"nobody\"\nserver.groupname = \"nogroup\"\n";
+    write_file(dir + "/lighttpd.conf", conf);
+    return {bin, "-D", "-f", dir + "/lighttpd.conf"};
+}
+
+// Caddy's file_server browse: exact sizes and UTC times to the second in the
+// page's attributes, dotfiles listed. Caddy keeps its state under HOME and
+// the XDG folders: all in its folder.
+std::vector<std::string> caddy_setup(const char *bin, const std::string &dir, const std::string &www, int port,
+                                     env_list *env)
+{
+    write_file(dir + "/Caddyfile", "{\n\tadmin off\n\tauto_https off\n\tstorage file_system " + dir +
+                                       "/data\n}\nhttp://127.0.0.1:" + std::to_string(port) + " {\n\troot * " + www +
+                                       "\n\tfile_server browse\n}\n");
+    *env = {{"HOME", dir}, {"XDG_DATA_HOME", dir + "/data"}, {"XDG_CONFIG_HOME", dir + "/config"}};
+    return {bin, "run", "--config", dir + "/Caddyfile", "--adapter", "caddyfile"};
 }
 
 // Python's http.server: names only, every name listed, no Range support.
-bool start_python(const std::string &www, std::string &err)
+std::vector<std::string> python_setup(const char *bin, const std::string &, const std::string &www, int port,
+                                      env_list *)
 {
-    const char *bin = program("KLASPNET_PYTHON", "/usr/bin/python3");
-    if (access(bin, X_OK) != 0) {
-        g_missing = true;
-        err = std::string("python3 is not installed (") + bin + "); run scripts/setup";
-        return false;
-    }
-    std::vector<int> ports;
-    if (!free_ports(1, ports)) {
-        err = "no free ports";
-        return false;
-    }
-    std::string pre = g_work + "/python";
-    mkdir(pre.c_str(), 0755);
-    std::string log = pre + "/stderr.log";
-    pid_t pid =
-        spawn({bin, "-m", "http.server", std::to_string(ports[0]), "--bind", "127.0.0.1", "--directory", www}, log);
-    if (pid < 0) {
-        err = "fork failed";
-        return false;
-    }
-    g_pids.push_back(pid);
-    if (!wait_ready(pid, ports, log, err)) {
-        err = "python: " + err;
-        return false;
-    }
-    server srv{"python", "python", "list", size_policy::none, false, false, ports[0]};
-    srv.ranges = false;
-    g_servers.push_back(srv);
-    return true;
+    return {bin, "-m", "http.server", std::to_string(port), "--bind", "127.0.0.1", "--directory", www};
+}
+
+bool start_others(const std::string &www, std::string &err)
+{
+    server lighttpd{"lighttpd", "lighttpd", "table", size_policy::none, true, true, 0};
+    lighttpd.time_step = 1;
+    server caddy{"caddy", "caddy", "table", size_policy::exact, true, false, 0};
+    caddy.time_step = 1;
+    caddy.empty_ranges = false; // byte 0 of an empty file: 416 with "bytes */0"
+    server python{"python", "python", "list", size_policy::none, false, false, 0};
+    python.ranges = false;
+    return start_one(www, {"KLASPNET_LIGHTTPD", "/usr/sbin/lighttpd", "lighttpd", lighttpd}, lighttpd_setup, err) &&
+           start_one(www, {"KLASPNET_CADDY", "/usr/bin/caddy", "Caddy", caddy}, caddy_setup, err) &&
+           start_one(www, {"KLASPNET_PYTHON", "/usr/bin/python3", "python3", python}, python_setup, err);
 }
 
 class server_env : public ::testing::Environment {
@@ -653,8 +631,7 @@ public:
             g_setup_error = err;
             return;
         }
-        if (!start_nginx(www, err) || !start_apache(www, err) || !start_lighttpd(www, err) || !start_caddy(www, err) ||
-            !start_python(www, err)) {
+        if (!start_nginx(www, err) || !start_apache(www, err) || !start_others(www, err)) {
             g_setup_error = err;
             g_servers.clear();
         }

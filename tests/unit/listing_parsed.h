@@ -2,6 +2,8 @@
 // over-read shows under AddressSanitizer), for the listing parser's tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -42,6 +44,15 @@ inline bool zeroed(const kldlp_result &r)
 {
     return r.dialect == 0 && r.variant == 0 && !r.items && r.count == 0 && r.rejected == 0 && r.skipped == 0 &&
            r.date_order == 0 && r.date_hinted == 0 && !r.index_of && r.capacity == 0;
+}
+
+// The folder path the title named: want, or none when want is null.
+inline ::testing::AssertionResult index_of_is(const kldlp_result &r, const char *want)
+{
+    if (!want && !r.index_of) return ::testing::AssertionSuccess();
+    if (want && r.index_of && std::strcmp(want, r.index_of) == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "index_of " << (r.index_of ? r.index_of : "(none)") << ", wanted "
+                                         << (want ? want : "(none)");
 }
 
 } // namespace listing_test
