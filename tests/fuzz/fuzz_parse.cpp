@@ -49,7 +49,7 @@ void check_result(int rc, const kldlp_result &r, const kldlp_opts *o)
     uint64_t max_name = o && o->max_name ? o->max_name : 1024;
     PROP(r.count <= max_entries, std::to_string(r.count) + " entries");
     PROP(r.count <= r.capacity, "count above capacity");
-    PROP(r.dialect >= 0 && r.dialect <= 3, "dialect " + std::to_string(r.dialect));
+    PROP(r.dialect >= 0 && r.dialect <= KLDLP_DIALECT_IIS, "dialect " + std::to_string(r.dialect));
     PROP(r.variant >= 0 && r.variant <= 3, "variant " + std::to_string(r.variant));
     PROP(r.count == 0 || r.variant != 0, "entries without a variant");
     PROP(r.date_order >= 0 && r.date_order <= 4, "date order " + std::to_string(r.date_order));

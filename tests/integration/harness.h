@@ -1,7 +1,7 @@
-// Real-server test harness: a generated media tree with awkward names, nginx
-// and Apache httpd instances started on 127.0.0.1 with configurations written
-// into a temporary folder, and helpers that reach the library through its
-// exports and the libcurl transport.
+// Real-server test harness: a generated media tree with awkward names, nginx,
+// Apache httpd, lighttpd, Caddy and Python http.server instances started on
+// 127.0.0.1 with configurations written into a temporary folder, and helpers
+// that reach the library through its exports and the libcurl transport.
 #pragma once
 
 #include <cstdint>
@@ -35,14 +35,19 @@ enum class size_policy { exact, nginx_approx, apache_approx, none };
 
 struct server {
     std::string name;    // "nginx-exact", "apache-table", ...
-    std::string dialect; // "nginx" or "apache"
+    std::string dialect; // "nginx", "apache", "lighttpd", "caddy", "python"
     std::string variant; // "pre", "table", "list"
     size_policy sizes;
     bool dates;          // the page shows modification times
     bool hides_dotfiles; // names starting with "." are not listed
     int port;
-    std::string base() const; // http://127.0.0.1:PORT
-    std::string media_url() const { return base() + "/media/"; }
+    int time_step = 60;            // the shown times' precision in seconds (to the minute, or to the second)
+    int64_t time_shift = 0;        // seconds the shown (local) times are ahead of UTC
+    bool ranges = true;            // a Range request is answered with 206
+    bool empty_ranges = true;      // byte 0 of an empty file is answered with the whole (empty) file
+    std::string media = "/media/"; // where the tree's root is served
+    std::string base() const;      // http://127.0.0.1:PORT
+    std::string media_url() const { return base() + media; }
     std::string private_url() const { return base() + "/private/"; } // Basic authentication
 };
 

@@ -215,7 +215,13 @@ TEST(ListingResult, DialectAndVariantNames)
     EXPECT_STREQ(kldlp_dialect_name(1), "aspnet");
     EXPECT_STREQ(kldlp_dialect_name(2), "nginx");
     EXPECT_STREQ(kldlp_dialect_name(3), "apache");
-    EXPECT_STREQ(kldlp_dialect_name(7), "unknown");
+    // 4 to 7 name the servers added after the first three (7 was "unknown"
+    // while only those three were known).
+    EXPECT_STREQ(kldlp_dialect_name(4), "lighttpd");
+    EXPECT_STREQ(kldlp_dialect_name(5), "caddy");
+    EXPECT_STREQ(kldlp_dialect_name(6), "python");
+    EXPECT_STREQ(kldlp_dialect_name(7), "iis");
+    EXPECT_STREQ(kldlp_dialect_name(8), "unknown");
     EXPECT_STREQ(kldlp_dialect_name(-1), "unknown");
     EXPECT_STREQ(kldlp_variant_name(0), "none");
     EXPECT_STREQ(kldlp_variant_name(1), "table");
