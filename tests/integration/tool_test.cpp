@@ -3,6 +3,7 @@
 // command line itself, credentials from every source never shown.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -150,6 +151,33 @@ TEST_F(Tool, HelpDescribesEveryOptionOfEachCommand)
     EXPECT_EQ(v.status, 0);
     EXPECT_EQ(v.out.rfind("klaspnet 1.0.0\n", 0), 0u) << v.out;
     EXPECT_NE(v.out.find("libcurl/"), std::string::npos) << v.out;
+}
+
+// Every option a command's help offers is in the manual page and in both
+// shell completions.
+TEST(ToolDocs, ManualAndCompletionsNameEveryOption)
+{
+    const std::string dir = KLASPNET_SOURCE_DIR;
+    const std::string man = ktest::slurp(dir + "/doc/klaspnet.1");
+    const std::string bash = ktest::slurp(dir + "/completions/klaspnet.bash");
+    const std::string zsh = ktest::slurp(dir + "/completions/_klaspnet");
+    for (const char *cmd : {"list", "validate", "stat", "stream-url", "parse"}) {
+        const std::string help = tool({cmd, "--help"}).out;
+        for (size_t at = 0; (at = help.find("\n  ", at)) != std::string::npos;) {
+            at += 3;
+            const size_t dash = help.find("--", at);
+            if (dash == std::string::npos || dash > at + 6) continue;
+            size_t end = dash + 2;
+            while (end < help.size() && (std::isalnum(static_cast<unsigned char>(help[end])) || help[end] == '-'))
+                end++;
+            const std::string name = help.substr(dash, end - dash);
+            std::string roff;
+            for (char c : name) roff += c == '-' ? std::string("\\-") : std::string(1, c);
+            EXPECT_NE(man.find(roff), std::string::npos) << cmd << " " << name << " (man: " << roff << ")";
+            EXPECT_NE(bash.find(name), std::string::npos) << cmd << " " << name << " (bash)";
+            EXPECT_NE(zsh.find(name), std::string::npos) << cmd << " " << name << " (zsh)";
+        }
+    }
 }
 
 TEST_F(Tool, OptionsTakeTheirValueAfterAnEqualsSignOrApart)
