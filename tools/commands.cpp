@@ -215,7 +215,7 @@ int cmd_validate(const options &o, const char *settings)
     } skip;
     read_listing(a.text, &facts, skip, false);
     std::string verdict, file, note_text, suggested;
-    int64_t http = 0, size = -1;
+    int64_t size = -1;
     bool moved = false;
     json_pull r(a.text);
     std::string_view k;
@@ -232,8 +232,6 @@ int cmd_validate(const options &o, const char *settings)
                         r.string(file);
                     else if (k == "note")
                         r.string(note_text);
-                    else if (k == "http")
-                        r.integer(http);
                     else if (k == "size")
                         r.integer(size);
                     else
@@ -274,7 +272,6 @@ int cmd_validate(const options &o, const char *settings)
     out +=
         std::string("moved permanently: ") + (moved ? "yes (the suggested settings carry the new URL)" : "no") + "\n";
     out += "suggested settings: " + shown(suggested.empty() ? "none" : suggested) + "\n";
-    (void)http;
     out_text(out);
     return out_finish(o.cmd);
 }

@@ -43,10 +43,18 @@ bool json_pull::array() { return take('[') || fail(); }
 bool json_pull::key(std::string_view &k)
 {
     if (bad_) return false;
-    take(',');
-    if (take('}')) return false;
-    if (!take('"')) return fail();
-    const char *b = p_;
+    ws();
+    if (p_ < end_ && *p_ == ',') {
+        p_++;
+        ws();
+    }
+    if (p_ >= end_) return fail();
+    if (*p_ == '}') {
+        p_++;
+        return false;
+    }
+    if (*p_ != '"') return fail();
+    const char *b = ++p_;
     while (p_ < end_ && *p_ != '"') {
         if (*p_ == '\\') p_++; // an escaped key keeps its escape; no key read here has one
         p_++;
@@ -54,7 +62,10 @@ bool json_pull::key(std::string_view &k)
     if (p_ >= end_) return fail();
     k = std::string_view(b, static_cast<size_t>(p_ - b));
     p_++;
-    return take(':') || fail();
+    ws();
+    if (p_ >= end_ || *p_ != ':') return fail();
+    p_++;
+    return true;
 }
 
 bool json_pull::element()

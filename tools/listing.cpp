@@ -3,7 +3,6 @@
 #include <fnmatch.h>
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
 
 #include "tools/json_pull.h"
@@ -188,11 +187,35 @@ std::vector<uint32_t> view_rules::order(const folder_entries &f) const
     return idx;
 }
 
+namespace {
+
+// The column formats: TYPE left in 4, SIZE right in 15 and its mark,
+// HUMAN right in 10, MODIFIED left in 20, then the name.
+constexpr size_t k_size_width = 15, k_human_width = 10, k_time_width = 20;
+
+void pad_left(std::string &line, size_t width, const char *s, size_t n)
+{
+    if (n < width) line.append(width - n, ' ');
+    line.append(s, n);
+}
+
+void pad_right(std::string &line, size_t width, const char *s, size_t n)
+{
+    line.append(s, n);
+    if (n < width) line.append(width - n, ' ');
+}
+
+} // namespace
+
 void table_header(const table_style &style, std::string &line)
 {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%-4s %15s  %10s  %-20s  NAME", "TYPE", "SIZE", "HUMAN", "MODIFIED");
-    line = buf;
+    line = "TYPE ";
+    pad_left(line, k_size_width, "SIZE", 4);
+    line += "  ";
+    pad_left(line, k_human_width, "HUMAN", 5);
+    line += "  ";
+    pad_right(line, k_time_width, "MODIFIED", 8);
+    line += "  NAME";
     if (style.urls) line += "  URL";
     line += '\n';
 }
@@ -200,18 +223,37 @@ void table_header(const table_style &style, std::string &line)
 void table_row(const table_style &style, std::string_view path_prefix, std::string_view name, bool folder, int64_t size,
                int64_t mtime_ms, bool asked, std::string_view url, std::string &line)
 {
-    char exact[24] = "-";
-    if (size >= 0) std::snprintf(exact, sizeof exact, "%" PRId64, size);
+    char buf[k_short_text];
+    line.assign(folder ? "dir  " : "file ");
+    size_t n;
+    if (size >= 0) {
+        char *o = buf + sizeof buf;
+        uint64_t v = static_cast<uint64_t>(size);
+        do *--o = static_cast<char>('0' + v % 10);
+        while (v /= 10);
+        n = static_cast<size_t>(buf + sizeof buf - o);
+        pad_left(line, k_size_width, o, n);
+    } else {
+        pad_left(line, k_size_width, "-", 1);
+    }
+    line += asked ? '*' : ' ';
+    line += ' ';
+    n = put_human_size(buf, size);
+    pad_left(line, k_human_width, buf, n);
+    line += "  ";
     if (style.convert_zone) mtime_ms = server_time_to_utc(mtime_ms);
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%-4s %15s%c %10s  %-20s  ", folder ? "dir" : "file", exact, asked ? '*' : ' ',
-                  human_size(size).c_str(), format_time(mtime_ms, style.utc || style.convert_zone).c_str());
-    line = buf;
-    std::string path;
-    path.reserve(path_prefix.size() + name.size() + 1);
-    path.append(path_prefix).append(name);
-    if (folder) path += '/';
-    append_name(line, path);
+    n = put_time(buf, mtime_ms, style.utc || style.convert_zone);
+    pad_right(line, k_time_width, buf, n);
+    line += "  ";
+    if (path_prefix.empty() && !folder) {
+        append_name(line, name);
+    } else {
+        std::string path;
+        path.reserve(path_prefix.size() + name.size() + 1);
+        path.append(path_prefix).append(name);
+        if (folder) path += '/';
+        append_name(line, path);
+    }
     if (style.urls) {
         line += "  ";
         append_shown(line, url);

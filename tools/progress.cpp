@@ -3,7 +3,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -36,7 +35,7 @@ struct board {
     std::mutex lock;
     progress_settings settings{};
     std::vector<active> requests; // oldest first
-    std::atomic<bool> shown{false};
+    bool shown = false;
     clock_type::time_point last_draw{};
 };
 
@@ -69,7 +68,7 @@ size_t terminal_width()
 // Under the board's lock.
 void erase_line()
 {
-    if (!g_board.shown.load()) return;
+    if (!g_board.shown) return;
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
     g_board.shown = false;
@@ -85,7 +84,7 @@ void draw(clock_type::time_point now)
             break;
         }
     if (!a) return;
-    if (g_board.shown.load() && std::chrono::duration<double>(now - g_board.last_draw).count() < k_redraw_s) return;
+    if (g_board.shown && std::chrono::duration<double>(now - g_board.last_draw).count() < k_redraw_s) return;
     const long secs = static_cast<long>(a->elapsed);
     std::string line = "klaspnet: ";
     if (a->received == 0) {
@@ -174,11 +173,16 @@ void progress_start(const progress_settings &s, klaspnet_curl_options &transport
     transport.observer_ctx = nullptr;
 }
 
-void hide_status_line()
+status_pause::status_pause() : held_(g_board.settings.status_line)
 {
-    if (!g_board.shown.load()) return;
-    std::lock_guard<std::mutex> g(g_board.lock);
+    if (!held_) return;
+    g_board.lock.lock();
     erase_line();
+}
+
+status_pause::~status_pause()
+{
+    if (held_) g_board.lock.unlock();
 }
 
 } // namespace klaspnet::tool

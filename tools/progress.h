@@ -19,7 +19,18 @@ struct progress_settings {
 // The observer to hand to the libcurl transport, with its context.
 void progress_start(const progress_settings &s, klaspnet_curl_options &transport);
 
-// Erases the status line, if one is shown, before other text is written.
-void hide_status_line();
+// Keeps the status line off the terminal while other text is written:
+// erases it, if it is shown, and holds it back until the end of the scope,
+// so that no line of the table is written into the middle of it.
+class status_pause {
+public:
+    status_pause();
+    ~status_pause();
+    status_pause(const status_pause &) = delete;
+    status_pause &operator=(const status_pause &) = delete;
+
+private:
+    bool held_;
+};
 
 } // namespace klaspnet::tool

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,24 +60,28 @@ bool escaped_at(const unsigned char *p, size_t n, size_t *len)
     return cp <= 0x9F || is_bidi_format(cp);
 }
 
-bool is_edge_space(std::string_view part)
+bool plain_ascii(unsigned char c) { return c >= 0x20 && c < 0x7F; }
+
+// At position i of a text of n bytes, a character of len bytes stands at
+// the start or the end of the text or of one of its '/'-separated parts.
+bool at_edge(const unsigned char *p, size_t n, size_t i, size_t len)
 {
-    auto space_at_start = [](std::string_view s) { return s.starts_with(' ') || s.starts_with("\xC2\xA0"); };
-    auto space_at_end = [](std::string_view s) { return s.ends_with(' ') || s.ends_with("\xC2\xA0"); };
-    return space_at_start(part) || space_at_end(part);
+    return i == 0 || i + len == n || p[i - 1] == '/' || p[i + len] == '/';
 }
 
 bool needs_quotes(std::string_view s)
 {
     if (s.starts_with('"')) return true;
     const auto *p = reinterpret_cast<const unsigned char *>(s.data());
-    for (size_t i = 0, len; i < s.size(); i += len)
-        if (escaped_at(p + i, s.size() - i, &len)) return true;
-    for (size_t b = 0; b <= s.size();) {
-        size_t e = s.find('/', b);
-        if (e == std::string_view::npos) e = s.size();
-        if (is_edge_space(s.substr(b, e - b))) return true;
-        b = e + 1;
+    const size_t n = s.size();
+    for (size_t i = 0, len; i < n; i += len) {
+        if (plain_ascii(p[i])) {
+            len = 1;
+            if (p[i] == ' ' && at_edge(p, n, i, 1)) return true;
+            continue;
+        }
+        if (escaped_at(p + i, n - i, &len)) return true;
+        if (len == 2 && p[i] == 0xC2 && p[i + 1] == 0xA0 && at_edge(p, n, i, 2)) return true; // no-break space
     }
     return false;
 }
@@ -89,6 +92,14 @@ void append_shown(std::string &out, std::string_view s, bool quoted)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(s.data());
     for (size_t i = 0, len; i < s.size(); i += len) {
+        // A run of printable ASCII goes in one piece.
+        size_t run = i;
+        while (run < s.size() && plain_ascii(p[run]) && !(quoted && (p[run] == '"' || p[run] == '\\'))) run++;
+        if (run > i) {
+            out.append(s.data() + i, run - i);
+            len = run - i;
+            continue;
+        }
         if (escaped_at(p + i, s.size() - i, &len)) {
             if (len == 1)
                 append_escape(out, "\\x%02x", p[i]);
@@ -119,15 +130,59 @@ void append_name(std::string &out, std::string_view s)
     out += '"';
 }
 
-std::string human_size(int64_t size)
+namespace {
+
+// Writes v in decimal; returns the end.
+char *put_uint(char *o, uint64_t v)
 {
-    if (size < 0) return "-";
-    char buf[32];
-    if (size < 1024) {
-        std::snprintf(buf, sizeof buf, "%" PRId64 " B", size);
-        return buf;
+    char tmp[24];
+    size_t n = 0;
+    do {
+        tmp[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (n) *o++ = tmp[--n];
+    return o;
+}
+
+char *put_two(char *o, unsigned v)
+{
+    *o++ = static_cast<char>('0' + v / 10 % 10);
+    *o++ = static_cast<char>('0' + v % 10);
+    return o;
+}
+
+// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's
+// algorithm), for any time a listing can carry.
+void civil_from_days(int64_t z, int64_t &y, unsigned &m, unsigned &d)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    y = static_cast<int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) y++;
+}
+
+} // namespace
+
+size_t put_human_size(char *out, int64_t size)
+{
+    char *o = out;
+    if (size < 0) {
+        *o++ = '-';
+        return 1;
     }
-    static const char *const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (size < 1024) {
+        o = put_uint(o, static_cast<uint64_t>(size));
+        std::memcpy(o, " B", 2);
+        return static_cast<size_t>(o + 2 - out);
+    }
+    static const char units[] = "KMGTPE";
     // Tenths of the unit, rounded half up in integers: the unit is chosen
     // after rounding, so 1048575 bytes read 1.0 MiB rather than 1024.0 KiB.
     using wide = unsigned __int128;
@@ -138,20 +193,54 @@ std::string human_size(int64_t size)
         tenths = static_cast<uint64_t>((static_cast<wide>(size) * 10 + scale / 2) / scale);
         if (tenths < 10240 || u == 5) break;
     }
-    std::snprintf(buf, sizeof buf, "%" PRIu64 ".%" PRIu64 " %s", tenths / 10, tenths % 10, units[u]);
-    return buf;
+    o = put_uint(o, tenths / 10);
+    *o++ = '.';
+    *o++ = static_cast<char>('0' + tenths % 10);
+    *o++ = ' ';
+    *o++ = units[u];
+    std::memcpy(o, "iB", 2);
+    return static_cast<size_t>(o + 2 - out);
+}
+
+size_t put_time(char *out, int64_t ms, bool utc)
+{
+    if (ms < 0) {
+        out[0] = '-';
+        return 1;
+    }
+    const int64_t secs = ms / 1000;
+    int64_t y;
+    unsigned m, d;
+    civil_from_days(secs / 86400, y, m, d);
+    const unsigned rem = static_cast<unsigned>(secs % 86400);
+    char *o = out;
+    if (y < 1000) *o++ = '0'; // the library reads no year below 1970
+    o = put_uint(o, static_cast<uint64_t>(y));
+    *o++ = '-';
+    o = put_two(o, m);
+    *o++ = '-';
+    o = put_two(o, d);
+    *o++ = ' ';
+    o = put_two(o, rem / 3600);
+    *o++ = ':';
+    o = put_two(o, rem / 60 % 60);
+    if (utc) {
+        std::memcpy(o, " UTC", 4);
+        o += 4;
+    }
+    return static_cast<size_t>(o - out);
+}
+
+std::string human_size(int64_t size)
+{
+    char buf[k_short_text];
+    return std::string(buf, put_human_size(buf, size));
 }
 
 std::string format_time(int64_t ms, bool utc)
 {
-    if (ms < 0) return "-";
-    const time_t t = static_cast<time_t>(ms / 1000);
-    tm parts{};
-    if (!gmtime_r(&t, &parts)) return "-";
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d%s", parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-                  parts.tm_hour, parts.tm_min, utc ? " UTC" : "");
-    return buf;
+    char buf[k_short_text];
+    return std::string(buf, put_time(buf, ms, utc));
 }
 
 bool set_server_zone(const char *zone, std::string &why)
@@ -210,7 +299,7 @@ bool g_out_failed = false;
 void out_write(const char *p, size_t n)
 {
     if (g_out_failed || n == 0) return;
-    hide_status_line();
+    status_pause pause;
     if (std::fwrite(p, 1, n, stdout) != n) {
         g_out_failed = true;
         g_out_errno = errno;
@@ -240,7 +329,7 @@ namespace {
 
 void to_stderr(const std::string &line)
 {
-    hide_status_line();
+    status_pause pause;
     out_flush(); // what came before goes first when both reach one terminal
     std::fputs(line.c_str(), stderr);
 }

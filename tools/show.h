@@ -37,6 +37,12 @@ std::string human_size(int64_t size);
 // appended when utc is set; "-" for a negative time.
 std::string format_time(int64_t ms, bool utc);
 
+// The same into out (at least k_short_text bytes, no NUL); the length
+// written. A table calls them once a line, so they format by hand.
+constexpr size_t k_short_text = 32;
+size_t put_human_size(char *out, int64_t size);
+size_t put_time(char *out, int64_t ms, bool utc);
+
 // Selects the time zone in which servers print their times (an IANA name
 // found in the system's zone database, such as "Asia/Kolkata"). Must run
 // before any other thread starts. False, with the reason, for an unknown name.

@@ -71,10 +71,10 @@ private:
     void ask_size(node &n, int32_t i, answer_buffer &b);
     // Under the lock: the tasks a listed folder brings.
     void adopt(node &n);
-    void wait_ready(node &n);
+    bool wait_ready(node &n);
     void print_folder(node &n);
     void report(const std::string &where, const std::string &message, int status);
-    void stop_all();
+    bool stop_all();
 
     const walk_setup &w_;
     std::mutex lock_;
@@ -213,10 +213,12 @@ void walker::work()
     }
 }
 
-void walker::wait_ready(node &n)
+// False when the walk was stopped before the folder was ready.
+bool walker::wait_ready(node &n)
 {
     std::unique_lock<std::mutex> g(lock_);
-    ready_cv_.wait(g, [&] { return n.listed && n.sizes_pending == 0; });
+    ready_cv_.wait(g, [&] { return stop_ || (n.listed && n.sizes_pending == 0); });
+    return n.listed && n.sizes_pending == 0;
 }
 
 void walker::report(const std::string &where, const std::string &message, int status)
@@ -242,7 +244,7 @@ void walker::print_folder(node &top)
     };
     std::vector<frame> stack;
     auto enter = [&](node &n) {
-        wait_ready(n);
+        if (!wait_ready(n)) return;
         folders_++;
         if (n.exit_status) {
             folders_failed_++;
@@ -267,11 +269,12 @@ void walker::print_folder(node &top)
         }
     };
     enter(top);
-    while (!stack.empty() && !stop_) {
+    bool stopped = false;
+    while (!stack.empty() && !stopped) {
         frame &f = stack.back();
         node &n = *f.n;
         if (f.next >= f.order.size()) {
-            if (!out_flush()) stop_all();
+            if (!out_flush()) stopped = stop_all();
             n.entries.release();
             n.children.clear();
             stack.pop_back();
@@ -291,16 +294,19 @@ void walker::print_folder(node &top)
             node &child = *n.children[static_cast<size_t>(n.child_at[i])];
             enter(child); // may grow the stack: f is not used past this point
         }
-        if (!out_good()) stop_all();
+        if (!out_good()) stopped = stop_all();
     }
 }
 
-void walker::stop_all()
+// Ends the walk early (standard output failed): no more tasks are taken.
+bool walker::stop_all()
 {
     std::lock_guard<std::mutex> g(lock_);
     stop_ = true;
     queue_.clear();
     work_cv_.notify_all();
+    ready_cv_.notify_all();
+    return true;
 }
 
 int walker::run(std::string_view start_text, const listing_facts &facts)
