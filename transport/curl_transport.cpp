@@ -91,6 +91,7 @@ struct attempt_info {
     const char *url;
     int attempt;
     std::chrono::steady_clock::time_point start;
+    char errbuf[CURL_ERROR_SIZE]; // libcurl's detailed message of this attempt
 };
 
 klaspnet_curl_event event_of(const attempt_info &a, klaspnet_curl_event::kind_t kind) noexcept
@@ -204,6 +205,53 @@ CURL *open_handle(char **error) noexcept
     return h;
 }
 
+// What an attempt's outcome asks for: nothing more, or another attempt
+// after the wait that the answer or the failure calls for.
+struct verdict {
+    bool again;
+    int http;           // the status that asked for it; 0 for a failed connection
+    const char *reason; // libcurl's text for a failed connection
+    double retry_after; // seconds the answer asked to wait; -1 when it did not
+};
+
+constexpr verdict k_done = {false, 0, nullptr, -1};
+
+verdict connection_retry(CURLcode rc, const attempt_info &a) noexcept
+{
+    return {true, 0, a.errbuf[0] ? a.errbuf : curl_easy_strerror(rc), -1};
+}
+
+// The attempts of one request: setup(h, a, may_retry) readies a fresh
+// handle (false: libcurl refused an option), decide(rc, status, a,
+// may_retry) judges the transfer once the handle is gone. The observer
+// hears of every retry and of the end.
+template <class Setup, class Decide>
+void run_attempts(const char *url, char **error, Setup setup, Decide decide) noexcept
+{
+    attempt_info a{++g_requests, url, 0, {}, {}};
+    for (const int allowed = attempts_allowed();;) {
+        a.attempt++;
+        a.start = std::chrono::steady_clock::now();
+        a.errbuf[0] = '\0';
+        const bool may_retry = a.attempt < allowed;
+        CURL *h = open_handle(error);
+        if (!h) break;
+        if (!setup(h, a, may_retry)) {
+            curl_easy_cleanup(h);
+            set_error(error, "libcurl refused an option");
+            break;
+        }
+        const CURLcode rc = curl_easy_perform(h);
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_cleanup(h);
+        const verdict v = decide(rc, status, a, may_retry);
+        if (!v.again) break;
+        wait_retry(a, v.http, v.reason, v.retry_after);
+    }
+    notify_end(a);
+}
+
 // ---- velkaron_io: get -------------------------------------------------------
 
 struct body_buf {
@@ -298,44 +346,26 @@ int32_t io_get(void *, const char *url, char **body, int32_t *status, char **err
         set_error(error, "invalid arguments");
         return -1;
     }
-    attempt_info a{++g_requests, url, 0, {}};
+    body_buf b{};
     int32_t result = -1;
-    for (const int attempts = attempts_allowed();;) {
-        a.attempt++;
-        a.start = std::chrono::steady_clock::now();
-        CURL *h = open_handle(error);
-        if (!h) break;
-        char errbuf[CURL_ERROR_SIZE];
-        errbuf[0] = '\0';
-        body_buf b{};
-        bool ok = common_setup(h, url, k_default_timeout_ms, errbuf) &&
-                  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_MAXREDIRS, k_max_redirects) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_USERAGENT, k_user_agent) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, get_write) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_WRITEDATA, &b) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, get_header) == CURLE_OK &&
-                  curl_easy_setopt(h, CURLOPT_HEADERDATA, &b) == CURLE_OK && watch_setup(h, &a);
-        if (!ok) {
-            curl_easy_cleanup(h);
-            set_error(error, "libcurl refused an option");
-            break;
-        }
-        CURLcode rc = curl_easy_perform(h);
-        long code = 0;
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-        curl_easy_cleanup(h);
-        const bool again =
-            a.attempt < attempts && !b.too_big && !b.oom && (rc == CURLE_OK ? retryable_status(code) : transient(rc));
-        if (again) {
+    auto setup = [&](CURL *h, attempt_info &a, bool) noexcept {
+        b = body_buf{};
+        return common_setup(h, url, k_default_timeout_ms, a.errbuf) &&
+               curl_easy_setopt(h, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_MAXREDIRS, k_max_redirects) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_USERAGENT, k_user_agent) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, get_write) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_WRITEDATA, &b) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, get_header) == CURLE_OK &&
+               curl_easy_setopt(h, CURLOPT_HEADERDATA, &b) == CURLE_OK && watch_setup(h, &a);
+    };
+    auto decide = [&](CURLcode rc, long code, const attempt_info &a, bool may_retry) noexcept -> verdict {
+        if (may_retry && !b.too_big && !b.oom && (rc == CURLE_OK ? retryable_status(code) : transient(rc))) {
             std::free(b.data);
-            if (rc == CURLE_OK)
-                wait_retry(a, static_cast<int>(code), nullptr, retry_after_seconds(b.retry_after));
-            else
-                wait_retry(a, 0, errbuf[0] ? errbuf : curl_easy_strerror(rc), -1);
-            continue;
+            if (rc == CURLE_OK) return {true, static_cast<int>(code), nullptr, retry_after_seconds(b.retry_after)};
+            return connection_retry(rc, a);
         }
         if (rc != CURLE_OK) {
             std::free(b.data);
@@ -344,23 +374,23 @@ int32_t io_get(void *, const char *url, char **body, int32_t *status, char **err
             else if (b.oom)
                 set_error(error, "out of memory");
             else
-                set_curl_error(error, rc, errbuf);
-            break;
+                set_curl_error(error, rc, a.errbuf);
+            return k_done;
         }
         if (!b.data) { // an empty body is still a body
             b.data = static_cast<char *>(std::malloc(1));
             if (!b.data) {
                 set_error(error, "out of memory");
-                break;
+                return k_done;
             }
             b.data[0] = '\0';
         }
         *body = b.data;
         *status = static_cast<int32_t>(code);
         result = 0;
-        break;
-    }
-    notify_end(a);
+        return k_done;
+    };
+    run_attempts(url, error, setup, decide);
     return result;
 }
 
@@ -546,50 +576,32 @@ int32_t http_request(void *, const velkaron_http_req *req, int32_t *status, char
         }
         hdrs = next;
     }
-    attempt_info a{++g_requests, req->url, 0, {}};
+    xfer x{};
     int32_t result = -1;
-    for (const int attempts = attempts_allowed();;) {
-        a.attempt++;
-        a.start = std::chrono::steady_clock::now();
-        CURL *h = open_handle(error);
-        if (!h) break;
-        char errbuf[CURL_ERROR_SIZE];
-        errbuf[0] = '\0';
-        xfer x{};
+    auto setup = [&](CURL *h, attempt_info &a, bool may_retry) noexcept {
+        x = xfer{};
         x.req = req;
-        x.may_retry = a.attempt < attempts;
-        if (!request_setup(h, req, hdrs, &x, &a, errbuf)) {
-            curl_easy_cleanup(h);
-            set_error(error, "libcurl refused an option");
-            break;
-        }
-        CURLcode rc = curl_easy_perform(h);
-        long code = 0;
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-        curl_easy_cleanup(h);
+        x.may_retry = may_retry;
+        return request_setup(h, req, hdrs, &x, &a, a.errbuf);
+    };
+    auto decide = [&](CURLcode rc, long code, const attempt_info &a, bool) noexcept -> verdict {
         std::free(x.scratch);
-        if (x.discard) {
-            wait_retry(a, x.status, nullptr, retry_after_seconds(x.retry_after));
-            continue;
-        }
+        if (x.discard) return {true, x.status, nullptr, retry_after_seconds(x.retry_after)};
         if (x.oom) {
             set_error(error, "out of memory");
-            break;
+            return k_done;
         }
         if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && x.stopped)) {
-            if (x.may_retry && !x.reported && transient(rc)) {
-                wait_retry(a, 0, errbuf[0] ? errbuf : curl_easy_strerror(rc), -1);
-                continue;
-            }
-            set_curl_error(error, rc, errbuf);
-            break;
+            if (x.may_retry && !x.reported && transient(rc)) return connection_retry(rc, a);
+            set_curl_error(error, rc, a.errbuf);
+            return k_done;
         }
         *status = x.status ? x.status : static_cast<int32_t>(code);
         result = 0;
-        break;
-    }
+        return k_done;
+    };
+    run_attempts(req->url, error, setup, decide);
     curl_slist_free_all(hdrs);
-    notify_end(a);
     return result;
 }
 

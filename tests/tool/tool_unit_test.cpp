@@ -295,17 +295,30 @@ TEST(ToolCommandLine, PathArgumentsTheLibraryWouldRefuseAreUsageErrors)
 
 TEST(ToolCommandLine, OptionsTakeValuesInEitherFormAndRefuseWhatDoesNotFit)
 {
-    auto parse = [](std::vector<std::string> args, options &o) {
+    // The options point into the arguments, which must outlive them.
+    auto parse = [](std::vector<std::string> &args, options &o) {
         args.insert(args.begin(), "klaspnet");
         std::vector<char *> argv;
         for (std::string &a : args) argv.push_back(a.data());
         return parse_args(static_cast<int>(argv.size()), argv.data(), o);
     };
     options o;
-    ASSERT_EQ(parse({"list", "-Rqk", "--jobs=8", "--max-depth", "3", "--sort=time", "--include", "*.mp3",
-                     "--include=*.ogg", "--connect-timeout=0.5", "--retry", "2", "http://h/", "--", "-dir"},
-                    o),
-              0);
+    std::vector<std::string> good = {"list",
+                                     "-Rqk",
+                                     "--jobs=8",
+                                     "--max-depth",
+                                     "3",
+                                     "--sort=time",
+                                     "--include",
+                                     "*.mp3",
+                                     "--include=*.ogg",
+                                     "--connect-timeout=0.5",
+                                     "--retry",
+                                     "2",
+                                     "http://h/",
+                                     "--",
+                                     "-dir"};
+    ASSERT_EQ(parse(good, o), 0);
     EXPECT_TRUE(o.recursive && o.quiet && o.insecure);
     EXPECT_EQ(o.jobs, 8);
     EXPECT_EQ(o.max_depth, 3);
@@ -327,7 +340,7 @@ TEST(ToolCommandLine, OptionsTakeValuesInEitherFormAndRefuseWhatDoesNotFit)
              {"parse", "page.html"},
          }) {
         options p;
-        EXPECT_EQ(parse(bad, p), k_exit_usage) << bad[1];
+        EXPECT_EQ(parse(bad, p), k_exit_usage) << bad[2];
     }
 }
 
