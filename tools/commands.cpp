@@ -105,6 +105,12 @@ private:
     std::string line_;
 };
 
+void zone_note(const options &o, const listing_facts &f)
+{
+    if (o.server_tz && f.dialect == "aspnet" && !o.quiet)
+        say(o.cmd, "--server-tz changes nothing here: ASP.NET Core pages state their UTC offset");
+}
+
 // Prints a list or parse result that succeeded.
 int print_listing(const options &o, const char *settings, std::string_view text)
 {
@@ -114,15 +120,12 @@ int print_listing(const options &o, const char *settings, std::string_view text)
     const bool stream = !o.recursive && !o.exact && o.sort == sort_key::page && !o.dirs_first;
     if (!stream) {
         // The facts come first: the walker needs the folder and the dialect.
-        struct none : item_sink {
-            bool item(const item_view &) override { return true; }
-        } skip;
+        no_items skip;
         if (!read_listing(text, &facts, skip, false)) {
             say(o.cmd, "the listing answer could not be read");
             return exit_for(KLASPNET_E_FAILED);
         }
-        if (o.server_tz && facts.dialect == "aspnet" && !o.quiet)
-            say(o.cmd, "--server-tz changes nothing here: ASP.NET Core pages state their UTC offset");
+        zone_note(o, facts);
         walk_setup w{o, settings, o.json, row_printer::style_for(o, facts), rules};
         return walk_and_print(w, text, facts);
     }
@@ -136,8 +139,7 @@ int print_listing(const options &o, const char *settings, std::string_view text)
         say(o.cmd, "the listing answer could not be read");
         return exit_for(KLASPNET_E_FAILED);
     }
-    if (o.server_tz && facts.dialect == "aspnet" && !o.quiet)
-        say(o.cmd, "--server-tz changes nothing here: ASP.NET Core pages state their UTC offset");
+    zone_note(o, facts);
     if (!o.quiet) {
         std::string s = listing_summary(facts);
         if (rows.shown_ != rows.total_) s += " (" + std::to_string(rows.shown_) + " shown)";
@@ -210,9 +212,7 @@ int cmd_validate(const options &o, const char *settings)
     if (a.rc != KLASPNET_OK) return failed(o, a);
     if (o.json) return print_json(o, a.text);
     listing_facts facts;
-    struct none : item_sink {
-        bool item(const item_view &) override { return true; }
-    } skip;
+    no_items skip;
     read_listing(a.text, &facts, skip, false);
     std::string verdict, file, note_text, suggested;
     int64_t size = -1;

@@ -43,6 +43,11 @@ struct item_sink {
     virtual bool item(const item_view &it) = 0;
 };
 
+// A sink for a reading that wants the facts only.
+struct no_items : item_sink {
+    bool item(const item_view &) override { return true; }
+};
+
 // Reads a list or parse result, or a list answer ({"items":[...]}): the
 // facts (when facts is not null) and each item in page order. Where the
 // items array stands in the text goes to items_at (when not null). False
