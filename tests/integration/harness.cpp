@@ -220,7 +220,9 @@ bool port_open(int port)
 using env_list = std::vector<std::pair<std::string, std::string>>;
 
 // Starts a server in the foreground as our child; it gets SIGTERM should
-// this process die first. Its time zone is UTC unless env names another.
+// this process die first. Its time zone is UTC unless env names another
+// (Apache and lighttpd print local time, and so does nginx with
+// autoindex_localtime).
 pid_t spawn(const std::vector<std::string> &argv, const std::string &log, const env_list &env = {})
 {
     pid_t pid = fork();
@@ -289,6 +291,46 @@ std::string password_line()
     return std::string(k_user) + ":" + (hash ? hash : "*") + "\n";
 }
 
+// An nginx configuration around the given server blocks, with every
+// temporary path inside pre.
+std::string nginx_conf(const std::string &pre, const std::string &servers)
+{
+    std::string user = geteuid() == 0 ? "user nobody nogroup;\n" : "";
+    std::string conf = user +
+                       "daemon off;\nmaster_process on;\nworker_processes 1;\n"
+                       "pid " +
+                       pre + "/nginx.pid;\nerror_log " + pre +
+                       "/error.log warn;\n"
+                       "events { worker_connections 128; }\n"
+                       "http {\n  access_log off;\n  default_type application/octet-stream;\n";
+    for (const char *t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        conf += std::string("  ") + t + "_temp_path " + pre + "/tmp/" + t + ";\n";
+    return conf + servers + "}\n";
+}
+
+// Writes the configuration into pre and starts nginx in the time zone tz;
+// true once it listens on every port.
+bool launch_nginx(const std::string &pre, const std::string &servers, const std::vector<int> &ports, const char *tz,
+                  std::string &err)
+{
+    const char *bin = program("KLASPNET_NGINX", "/usr/sbin/nginx");
+    mkdir(pre.c_str(), 0755);
+    mkdir((pre + "/tmp").c_str(), 0755);
+    write_file(pre + "/nginx.conf", nginx_conf(pre, servers));
+    std::string log = pre + "/stderr.log";
+    pid_t pid = spawn({bin, "-p", pre + "/", "-c", pre + "/nginx.conf", "-e", pre + "/error.log"}, log, {{"TZ", tz}});
+    if (pid < 0) {
+        err = "fork failed";
+        return false;
+    }
+    g_pids.push_back(pid);
+    if (!wait_ready(pid, ports, log, err)) {
+        err = "nginx: " + err + slurp(pre + "/error.log");
+        return false;
+    }
+    return true;
+}
+
 bool start_nginx(const std::string &www, std::string &err)
 {
     const char *bin = program("KLASPNET_NGINX", "/usr/sbin/nginx");
@@ -304,53 +346,31 @@ bool start_nginx(const std::string &www, std::string &err)
     }
     std::string pre = g_work + "/nginx";
     mkdir(pre.c_str(), 0755);
-    mkdir((pre + "/tmp").c_str(), 0755);
     write_file(pre + "/htpasswd", password_line());
     chmod((pre + "/htpasswd").c_str(), 0644);
-    std::string user = geteuid() == 0 ? "user nobody nogroup;\n" : "";
-    std::string conf = user +
-                       "daemon off;\nmaster_process on;\nworker_processes 1;\n"
-                       "pid " +
-                       pre + "/nginx.pid;\nerror_log " + pre +
-                       "/error.log warn;\n"
-                       "events { worker_connections 128; }\n"
-                       "http {\n  access_log off;\n  default_type application/octet-stream;\n";
-    for (const char *t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
-        conf += std::string("  ") + t + "_temp_path " + pre + "/tmp/" + t + ";\n";
-    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(ports[0]) + ";\n    root " + www +
-            ";\n"
-            "    autoindex on;\n    autoindex_exact_size on;\n"
-            "    location = /moved/ { return 301 /media/; }\n"
-            "    location = /moved-twice/ { return 308 /moved/; }\n"
-            "    location = /found/ { return 302 /media/; }\n"
-            "    location = /loop/ { return 302 /loop/; }\n"
-            "    location /private/ {\n      alias " +
-            www +
-            "/media/;\n      auth_basic \"media\";\n"
-            "      auth_basic_user_file " +
-            pre +
-            "/htpasswd;\n    }\n  }\n"
-            "  server {\n    listen 127.0.0.1:" +
-            std::to_string(ports[1]) + ";\n    root " + www +
-            ";\n"
-            "    autoindex on;\n    autoindex_exact_size off;\n"
-            "    location /private/ {\n      alias " +
-            www +
-            "/media/;\n      auth_basic \"media\";\n"
-            "      auth_basic_user_file " +
-            pre + "/htpasswd;\n    }\n  }\n}\n";
-    write_file(pre + "/nginx.conf", conf);
-    std::string log = pre + "/stderr.log";
-    pid_t pid = spawn({bin, "-p", pre + "/", "-c", pre + "/nginx.conf", "-e", pre + "/error.log"}, log);
-    if (pid < 0) {
-        err = "fork failed";
-        return false;
-    }
-    g_pids.push_back(pid);
-    if (!wait_ready(pid, ports, log, err)) {
-        err = "nginx: " + err + slurp(pre + "/error.log");
-        return false;
-    }
+    std::string conf = "  server {\n    listen 127.0.0.1:" + std::to_string(ports[0]) + ";\n    root " + www +
+                       ";\n"
+                       "    autoindex on;\n    autoindex_exact_size on;\n"
+                       "    location = /moved/ { return 301 /media/; }\n"
+                       "    location = /moved-twice/ { return 308 /moved/; }\n"
+                       "    location = /found/ { return 302 /media/; }\n"
+                       "    location = /loop/ { return 302 /loop/; }\n"
+                       "    location /private/ {\n      alias " +
+                       www +
+                       "/media/;\n      auth_basic \"media\";\n"
+                       "      auth_basic_user_file " +
+                       pre +
+                       "/htpasswd;\n    }\n  }\n"
+                       "  server {\n    listen 127.0.0.1:" +
+                       std::to_string(ports[1]) + ";\n    root " + www +
+                       ";\n"
+                       "    autoindex on;\n    autoindex_exact_size off;\n"
+                       "    location /private/ {\n      alias " +
+                       www +
+                       "/media/;\n      auth_basic \"media\";\n"
+                       "      auth_basic_user_file " +
+                       pre + "/htpasswd;\n    }\n  }\n";
+    if (!launch_nginx(pre, conf, ports, "UTC", err)) return false;
     g_servers.push_back({"nginx-exact", "nginx", "pre", size_policy::exact, true, true, ports[0]});
     g_servers.push_back({"nginx-approx", "nginx", "pre", size_policy::nginx_approx, true, true, ports[1]});
     return true;
@@ -652,6 +672,27 @@ const std::vector<node> &tree()
 }
 
 std::string fs_path(const std::string &rel) { return rel.empty() ? g_media : g_media + "/" + rel; }
+
+std::string work_dir() { return g_work; }
+
+std::vector<int> start_more_nginx(const std::string &name, int nports, const char *tz, const std::string &servers,
+                                  std::string &err)
+{
+    std::vector<int> ports;
+    if (!free_ports(nports, ports)) {
+        err = "no free ports";
+        return {};
+    }
+    std::string conf = servers;
+    for (int i = 0; i < nports; i++) {
+        const std::string mark = "@PORT" + std::to_string(i) + "@";
+        for (size_t at; (at = conf.find(mark)) != std::string::npos;)
+            conf.replace(at, mark.size(), std::to_string(ports[i]));
+    }
+    for (size_t at; (at = conf.find("@WWW@")) != std::string::npos;) conf.replace(at, 5, g_work + "/www");
+    if (!launch_nginx(g_work + "/" + name, conf, ports, tz, err)) return {};
+    return ports;
+}
 
 std::vector<const node *> children(const std::string &folder)
 {

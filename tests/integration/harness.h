@@ -62,6 +62,17 @@ bool skip_allowed();
 std::string setup_error();
 bool in_ci();
 
+// The temporary folder of the run (configurations, logs, www/media).
+std::string work_dir();
+// Starts one more nginx (after the servers above), its configuration and
+// logs in work_dir()/name, in the time zone tz (nginx keeps TZ for its
+// workers). servers holds the server blocks of the http block, in which
+// @PORT0@, @PORT1@... stand for free loopback ports and @WWW@ for the folder
+// that holds media/. Returns the ports; empty, with the reason in err, when
+// nginx does not start. The run's end stops it.
+std::vector<int> start_more_nginx(const std::string &name, int nports, const char *tz, const std::string &servers,
+                                  std::string &err);
+
 // Basic-authentication credentials of the /private/ locations.
 extern const char *const k_user;
 extern const char *const k_password;
