@@ -34,9 +34,10 @@ struct char_tables {
             if (c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20) k |= c_html_space;
             cls[c] = k;
             lower[c] = static_cast<unsigned char>(upper ? c + 32 : c);
-            hex[c] = static_cast<int8_t>(digit ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                         : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                                                                                  : -1);
+            hex[c] = static_cast<int8_t>(digit                    ? c - '0'
+                                         : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                                                  : -1);
         }
     }
 };
