@@ -7,15 +7,16 @@
 namespace {
 
 // Room for n more bytes and the NUL. Capacities are 128 doubled as often as
-// needed. False when memory runs out (the buffer is then unchanged).
-bool reserve(klaspnet_buf *b, size_t n)
+// needed, or exactly the need for an empty buffer when exact is set. False
+// when memory runs out (the buffer is then unchanged).
+bool reserve(klaspnet_buf *b, size_t n, bool exact = false)
 {
     if (n > SIZE_MAX - b->len - 1) return false;
     size_t need = b->len + n + 1;
     if (need > b->cap) {
         size_t cap;
         if (b->cap == 0) {
-            cap = need <= 128 ? 128 : 256;
+            cap = exact ? need : need <= 128 ? 128 : 256;
         } else {
             cap = b->cap;
         }
@@ -38,6 +39,13 @@ int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n)
     if (!reserve(b, n)) return -1;
     if (n) std::memcpy(b->data + b->len, bytes, n);
     b->len += n;
+    b->data[b->len] = '\0';
+    return 0;
+}
+
+int klaspnet_buf_reserve(klaspnet_buf *b, size_t n, bool exact)
+{
+    if (!reserve(b, n, exact)) return -1;
     b->data[b->len] = '\0';
     return 0;
 }
