@@ -1,5 +1,6 @@
 #include "source/json_writer.h"
 
+#include <bit>
 #include <cstring>
 
 #include "common/chars.h"
@@ -23,6 +24,32 @@ struct escape_table {
 };
 
 constexpr escape_table k_escape{};
+
+// "00" to "99", for writing numbers two digits at a time.
+struct digit_pairs {
+    char text[200];
+    constexpr digit_pairs() : text{}
+    {
+        for (int i = 0; i < 100; ++i) {
+            text[2 * i] = static_cast<char>('0' + i / 10);
+            text[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+
+constexpr digit_pairs k_pairs{};
+
+// 10^0 to 10^19, for the digit count of a number.
+struct powers_of_ten {
+    uint64_t v[20];
+    constexpr powers_of_ten() : v{}
+    {
+        v[0] = 1;
+        for (int i = 1; i < 20; ++i) v[i] = v[i - 1] * 10;
+    }
+};
+
+constexpr powers_of_ten k_pow10{};
 
 constexpr uint64_t k_ones = 0x0101010101010101ull;
 constexpr uint64_t k_highs = 0x8080808080808080ull;
@@ -60,6 +87,31 @@ char *escape_byte(char *out, unsigned char c)
 
 } // namespace
 
+char *json_put_num(char *out, int64_t v)
+{
+    // The unsigned magnitude, so that INT64_MIN needs no special case; its
+    // digits written from the right, two at a time, straight into place.
+    uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    if (v < 0) *out++ = '-';
+    // The digit count from the bit length: bits * 1233 / 4096 is log10 of
+    // the next power of two below, one short where u reaches the next power
+    // of ten.
+    const auto t = static_cast<size_t>((64 - std::countl_zero(u | 1)) * 1233) >> 12;
+    const size_t len = t + (u >= k_pow10.v[t]) + (u == 0);
+    char *const end = out + len;
+    char *d = end;
+    while (u >= 100) {
+        d -= 2;
+        std::memcpy(d, k_pairs.text + 2 * (u % 100), 2);
+        u /= 100;
+    }
+    if (u >= 10)
+        std::memcpy(d - 2, k_pairs.text + 2 * u, 2);
+    else
+        d[-1] = static_cast<char>('0' + u);
+    return end;
+}
+
 char *json_escape_to(char *out, const char *s, size_t n)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(s);
@@ -72,6 +124,19 @@ char *json_escape_to(char *out, const char *s, size_t n)
             std::memcpy(out, p, 8);
             p += 8;
             out += 8;
+        }
+        if (p == end) break;
+        if (end - p < 8 && n >= 8) {
+            // The last bytes, read as the word that ends the text: when it
+            // holds nothing to do, its bytes before them were copied as they
+            // are, so the whole word may be written again over them.
+            uint64_t v;
+            std::memcpy(&v, end - 8, 8);
+            if (!word_special(v)) {
+                const size_t k = static_cast<size_t>(end - p);
+                std::memcpy(out - (8 - k), end - 8, 8);
+                return out + k;
+            }
         }
         // Byte by byte through the word that holds something to do (or the
         // last bytes), then back to whole words.
@@ -99,7 +164,7 @@ char *json_escape_to(char *out, const char *s, size_t n)
     return out;
 }
 
-char *json_writer::room(size_t n)
+char *json_writer::grow(size_t n)
 {
     if (failed_) return nullptr;
     if (klaspnet_buf_reserve(&b_, n) != 0) {
@@ -107,12 +172,6 @@ char *json_writer::room(size_t n)
         return nullptr;
     }
     return b_.data + b_.len;
-}
-
-void json_writer::commit(char *end)
-{
-    b_.len = static_cast<size_t>(end - b_.data);
-    b_.data[b_.len] = '\0';
 }
 
 void json_writer::open(char c)
@@ -162,22 +221,23 @@ json_span json_writer::str(const char *s) { return str(s, std::strlen(s)); }
 
 void json_writer::num(int64_t v)
 {
-    char *p = room(21);
+    char *p = room(json_num_max + 1);
     if (!p) return;
     if (comma_) *p++ = ',';
-    // Digits from the right into a scratch, as the unsigned magnitude so
-    // that INT64_MIN needs no special case.
-    char digits[20];
-    char *d = digits + sizeof digits;
-    uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-    do {
-        *--d = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u);
-    if (v < 0) *p++ = '-';
-    const size_t k = static_cast<size_t>(digits + sizeof digits - d);
-    std::memcpy(p, d, k);
-    commit(p + k);
+    commit(json_put_num(p, v));
+    comma_ = true;
+}
+
+char *json_writer::value_begin(size_t max)
+{
+    char *p = room(max + 1);
+    if (p && comma_) *p++ = ',';
+    return p;
+}
+
+void json_writer::value_end(char *end)
+{
+    commit(end);
     comma_ = true;
 }
 

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "source/buf.h"
 
@@ -26,6 +27,17 @@ constexpr size_t json_escape_max(size_t n) { return 6 * n; }
 // Writes the n bytes at s as the inside of a JSON string (no quotes) at out,
 // which has room for json_escape_max(n); returns the end of what was written.
 char *json_escape_to(char *out, const char *s, size_t n);
+
+// The most bytes json_put_num writes.
+constexpr size_t json_num_max = 20;
+// Writes v in decimal at out (at most json_num_max bytes); returns the end.
+char *json_put_num(char *out, int64_t v);
+// Writes a literal (its bytes without the NUL) at out; returns the end.
+template <size_t N> char *json_put(char *out, const char (&lit)[N])
+{
+    std::memcpy(out, lit, N - 1);
+    return out + N - 1;
+}
 
 // A place in the text: the escaped inside of a string written earlier.
 struct json_span {
@@ -74,6 +86,15 @@ public:
     void part_pct(const char *s, size_t n);
     void str_close();
 
+    // A value written straight at a cursor, for the items of a listing,
+    // which are many and all of one shape: value_begin gives room for at
+    // most max bytes (the comma before the value placed), or null after a
+    // failure; value_end takes the cursor where the value stops. In between,
+    // data() and the spans of earlier strings stay where they are.
+    char *value_begin(size_t max);
+    void value_end(char *end);
+    const char *data() const { return b_.data; }
+
     // Room for n more bytes, so that the text need not grow while they are
     // written (a hint: the writer grows as needed either way).
     void reserve(size_t n);
@@ -85,8 +106,15 @@ public:
     char *take(size_t *len);
 
 private:
-    char *room(size_t n);
-    void commit(char *end);
+    // Where n more bytes (and the NUL) may be written, or null once a write
+    // has failed. The text grows only when it must.
+    char *room(size_t n) { return !failed_ && b_.cap - b_.len > n ? b_.data + b_.len : grow(n); }
+    char *grow(size_t n);
+    void commit(char *end)
+    {
+        b_.len = static_cast<size_t>(end - b_.data);
+        b_.data[b_.len] = '\0';
+    }
     void open(char c);
     void close(char c);
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
 #include "source/buf.h"
 #include "source/cfg.h"
 #include "source/frame.h"
@@ -18,6 +19,9 @@ namespace klaspnet::detail {
 namespace {
 
 const char k_oom[] = "out of memory building the listing JSON";
+// The bytes of an item besides its texts and numbers: keys, quotes,
+// punctuation, "/" after the folder path and after a folder's URL.
+constexpr size_t k_item_fixed = 80;
 
 // A server that does not have the folder may answer with another listing
 // (a fallback to the root, a case-insensitive match). The page title names
@@ -52,44 +56,56 @@ struct list_state {
 
 bool write_items(json_writer &w, const klaspnet_page *page, json_span folder)
 {
+    const kldlp_result &r = page->result;
+    const size_t base_n = std::strlen(page->base_url);
+    // The text is sized once for the whole array, from the names' lengths,
+    // so that it need not grow (and move) while a large listing is written.
+    uint64_t names = 0;
+    for (uint64_t i = 0; i < r.count; ++i) {
+        if (!r.items[i].name) return false;
+        names += std::strlen(r.items[i].name);
+    }
+    w.reserve(static_cast<size_t>(r.count * (k_item_fixed + 2 * json_num_max + folder.len + base_n) + 3 * names));
     // Every item's path starts with the folder path and its URL with the
     // base URL: both are escaped once, and copied from the text already
     // written (the report's "folder", the first item's "url") after that.
     json_span base{};
-    const kldlp_result &r = page->result;
     w.arr_begin();
-    for (uint64_t i = 0; i < r.count && !w.failed(); ++i) {
+    for (uint64_t i = 0; i < r.count; ++i) {
         const kldlp_entry &e = r.items[i];
-        if (!e.name) return false;
         const size_t n = std::strlen(e.name);
-        w.obj_begin();
-        w.key("name");
-        const json_span name = w.str(e.name, n);
-        w.key("path");
-        w.str_open();
-        w.part_escaped(folder);
-        w.part_escaped("/", 1);
-        w.part_escaped(name);
-        w.str_close();
-        w.key("folder");
-        w.boolean(e.folder != 0);
-        w.key("size");
-        w.num(e.size);
-        w.key("mtime_ms");
-        w.num(e.mtime_ms);
-        w.key("url");
-        w.str_open();
+        const size_t max = k_item_fixed + 2 * json_escape_max(n) + folder.len +
+                           (i ? base.len : json_escape_max(base_n)) + 3 * n + 2 * json_num_max;
+        char *p = w.value_begin(max);
+        if (!p) break;
+        const char *text = w.data();
+        p = json_put(p, "{\"name\":\"");
+        const char *name = p;
+        p = json_escape_to(p, e.name, n);
+        const size_t name_len = static_cast<size_t>(p - name);
+        p = json_put(p, "\",\"path\":\"");
+        std::memcpy(p, text + folder.from, folder.len);
+        p += folder.len;
+        *p++ = '/';
+        std::memcpy(p, name, name_len);
+        p += name_len;
+        p = e.folder ? json_put(p, "\",\"folder\":true,\"size\":") : json_put(p, "\",\"folder\":false,\"size\":");
+        p = json_put_num(p, e.size);
+        p = json_put(p, ",\"mtime_ms\":");
+        p = json_put_num(p, e.mtime_ms);
+        p = json_put(p, ",\"url\":\"");
         if (i == 0) {
-            base.from = w.size();
-            w.part(page->base_url, std::strlen(page->base_url));
-            base.len = w.size() - base.from;
+            base.from = static_cast<size_t>(p - text);
+            p = json_escape_to(p, page->base_url, base_n);
+            base.len = static_cast<size_t>(p - text) - base.from;
         } else {
-            w.part_escaped(base);
+            std::memcpy(p, text + base.from, base.len);
+            p += base.len;
         }
-        w.part_pct(e.name, n);
-        if (e.folder) w.part_escaped("/", 1);
-        w.str_close();
-        w.obj_end();
+        p = text::pct_encode_to(p, e.name, n, text::k_keep_unreserved);
+        if (e.folder) *p++ = '/';
+        p = json_put(p, "\"}");
+        w.value_end(p);
     }
     w.arr_end();
     return true;

@@ -13,6 +13,10 @@ using namespace klaspnet::detail;
 
 namespace {
 
+// The bytes of an item besides its name and numbers: keys, quotes and
+// punctuation.
+constexpr size_t k_item_fixed = 56;
+
 int parse_failure(char *dst, int32_t dst_len, int rc)
 {
     switch (rc) {
@@ -49,20 +53,28 @@ bool write_listing(json_writer &w, const kldlp_result &r)
     w.key("skipped");
     w.num(static_cast<int64_t>(r.skipped));
     w.key("items");
+    // Sized once from the names' lengths, so that the text need not grow
+    // (and move) while a large listing is written.
+    uint64_t names = 0;
+    for (uint64_t i = 0; i < r.count; ++i) {
+        if (!r.items[i].name) return false;
+        names += std::strlen(r.items[i].name);
+    }
+    w.reserve(static_cast<size_t>(r.count * (k_item_fixed + 2 * json_num_max) + names + names / 4));
     w.arr_begin();
-    for (uint64_t i = 0; i < r.count && !w.failed(); i++) {
+    for (uint64_t i = 0; i < r.count; i++) {
         const kldlp_entry &e = r.items[i];
-        if (!e.name) return false;
-        w.obj_begin();
-        w.key("name");
-        w.str(e.name);
-        w.key("folder");
-        w.boolean(e.folder != 0);
-        w.key("size");
-        w.num(e.size);
-        w.key("mtime_ms");
-        w.num(e.mtime_ms);
-        w.obj_end();
+        const size_t n = std::strlen(e.name);
+        char *p = w.value_begin(k_item_fixed + json_escape_max(n) + 2 * json_num_max);
+        if (!p) break;
+        p = json_put(p, "{\"name\":\"");
+        p = json_escape_to(p, e.name, n);
+        p = e.folder ? json_put(p, "\",\"folder\":true,\"size\":") : json_put(p, "\",\"folder\":false,\"size\":");
+        p = json_put_num(p, e.size);
+        p = json_put(p, ",\"mtime_ms\":");
+        p = json_put_num(p, e.mtime_ms);
+        *p++ = '}';
+        w.value_end(p);
     }
     w.arr_end();
     w.obj_end();

@@ -102,11 +102,40 @@ TEST(JsonWriter, EveryByteAndEveryPairAsYyjson)
 // U+10FFFF, sequences cut short).
 TEST(JsonWriter, MixedStringsAsYyjson)
 {
-    const std::vector<std::string> pieces = {
-        "a", "Track 0001", "\"", "\\", "/", "\x7F", "\x01", "\x1F", "\n", "\r\t", "\b\f", std::string(1, '\0'),
-        "\xE2\x80\xA8", "\xE2\x80\xA9", "\xC3\xA9", "\xF0\x9F\x8E\xA7", "\xEF\xBF\xBD", "\xEF\xBB\xBF", "\x80",
-        "\xBF", "\xC0\xAF", "\xC1\x81", "\xE0\x80\xAF", "\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80", "\xF8",
-        "\xFF", "\xE2\x80", "\xF0\x9F\x8E", "\xC3", "%20", "<a href=\"x\">", "0123456789abcdef"};
+    const std::vector<std::string> pieces = {"a",
+                                             "Track 0001",
+                                             "\"",
+                                             "\\",
+                                             "/",
+                                             "\x7F",
+                                             "\x01",
+                                             "\x1F",
+                                             "\n",
+                                             "\r\t",
+                                             "\b\f",
+                                             std::string(1, '\0'),
+                                             "\xE2\x80\xA8",
+                                             "\xE2\x80\xA9",
+                                             "\xC3\xA9",
+                                             "\xF0\x9F\x8E\xA7",
+                                             "\xEF\xBF\xBD",
+                                             "\xEF\xBB\xBF",
+                                             "\x80",
+                                             "\xBF",
+                                             "\xC0\xAF",
+                                             "\xC1\x81",
+                                             "\xE0\x80\xAF",
+                                             "\xED\xA0\x80",
+                                             "\xED\xBF\xBF",
+                                             "\xF4\x90\x80\x80",
+                                             "\xF8",
+                                             "\xFF",
+                                             "\xE2\x80",
+                                             "\xF0\x9F\x8E",
+                                             "\xC3",
+                                             "%20",
+                                             "<a href=\"x\">",
+                                             "0123456789abcdef"};
     std::mt19937 rng(20240601);
     for (int round = 0; round < 20000; ++round) {
         std::string s;
@@ -126,10 +155,23 @@ TEST(JsonWriter, MixedStringsAsYyjson)
 
 TEST(JsonWriter, NumbersAsYyjson)
 {
-    const int64_t values[] = {0,          1,           -1,        9,          10,
-                              -10,        99,          100,       1704110400000, -1704110400000,
-                              INT64_MAX,  INT64_MIN,   INT32_MAX, INT32_MIN,  999999999999999999,
-                              1000000000000000000, -999999999999999999};
+    const int64_t values[] = {0,
+                              1,
+                              -1,
+                              9,
+                              10,
+                              -10,
+                              99,
+                              100,
+                              1704110400000,
+                              -1704110400000,
+                              INT64_MAX,
+                              INT64_MIN,
+                              INT32_MAX,
+                              INT32_MIN,
+                              999999999999999999,
+                              1000000000000000000,
+                              -999999999999999999};
     for (int64_t v : values) {
         yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
         yyjson_mut_doc_set_root(doc, yyjson_mut_sint(doc, v));
