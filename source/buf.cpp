@@ -4,7 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace {
+
+// From this capacity on, a buffer (a listing page, the JSON of a large
+// folder) asks for huge pages.
+constexpr size_t k_large_block = size_t{4} << 20;
 
 // Room for n more bytes and the NUL. Capacities are 128 doubled as often as
 // needed, or exactly the need for an empty buffer when exact is set. False
@@ -24,8 +30,20 @@ bool reserve(klaspnet_buf *b, size_t n, bool exact = false)
             if (cap > SIZE_MAX / 2) return false;
             cap *= 2;
         }
-        char *p = static_cast<char *>(std::realloc(b->data, cap));
-        if (!p) return false;
+        char *p;
+        if (cap >= k_large_block) {
+            // A large block is advised before it is touched, and a growing
+            // one is copied into a new block rather than moved by realloc:
+            // moving a block that huge pages back splits them, page by page.
+            p = static_cast<char *>(std::malloc(cap));
+            if (!p) return false;
+            klaspnet::platform::prefer_huge_pages(p, cap);
+            if (b->data) std::memcpy(p, b->data, b->len + 1);
+            std::free(b->data);
+        } else {
+            p = static_cast<char *>(std::realloc(b->data, cap));
+            if (!p) return false;
+        }
         b->data = p;
         b->cap = cap;
     }
