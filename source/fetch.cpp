@@ -540,15 +540,31 @@ int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t 
     return c->http ? fetch_http(c, url, range, limit, r) : fetch_plain(c, url, range, limit, r);
 }
 
-void klaspnet_resp_free(klaspnet_resp *r)
+namespace {
+
+void release_body(klaspnet_resp *r)
 {
-    if (!r) return;
     if (r->body_io)
         io_release(r->body_io, r->body);
     else
         std::free(r->body);
-    std::free(r->final_url);
     r->body = nullptr;
     r->body_io = nullptr;
+}
+
+} // namespace
+
+void klaspnet_resp_drop_body(klaspnet_resp *r)
+{
+    if (!r) return;
+    release_body(r);
+    r->body_len = 0;
+}
+
+void klaspnet_resp_free(klaspnet_resp *r)
+{
+    if (!r) return;
+    release_body(r);
+    std::free(r->final_url);
     r->final_url = nullptr;
 }

@@ -37,3 +37,5 @@ struct klaspnet_resp {
 int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t limit, klaspnet_resp *r);
 // Frees body (through body_io when set) and final_url; other fields stay.
 void klaspnet_resp_free(klaspnet_resp *r);
+// Frees the body alone (body null, body_len 0): for a caller done with it.
+void klaspnet_resp_drop_body(klaspnet_resp *r);

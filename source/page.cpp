@@ -114,6 +114,10 @@ int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, kla
     opts.date_order = date_order;
     rc = kldlp_parse(page->resp.body, static_cast<size_t>(page->resp.body_len), page->resp.final_url, &opts,
                      &page->result);
+    // The listing owns its names and title (kldlp.h): the page text is done
+    // with, and a page of up to 16 MiB need not stay beside the JSON written
+    // from its listing.
+    klaspnet_resp_drop_body(&page->resp);
     if (rc == KLDLP_E_NOT_LISTING) {
         klaspnet_msgf(msg, limits::url_msg_size,
                       "GET %s: HTTP %ld but the page is not a directory index (no ASP.NET, nginx or "

@@ -12,7 +12,7 @@
 #include "source/json_writer.h"
 
 struct klaspnet_page {
-    klaspnet_resp resp;                           // release with klaspnet_resp_free
+    klaspnet_resp resp;                           // release with klaspnet_resp_free; no body once parsed
     kldlp_result result;                          // release with kldlp_free
     char base_url[klaspnet::limits::url_max + 1]; // the folder the page really lists, ending in "/"
 };

@@ -121,6 +121,22 @@ protected:
 const std::string k_url = "http://h/m/";
 const std::string k_listing = nginx_page("/m/", {file("a.mp3"), dir("Sub/")});
 
+// The page text is released once parsed, on both roads: the listing must
+// not point into it (under AddressSanitizer a name or title read from the
+// released page would show here).
+TEST_F(GetPage, ListingOutlivesThePageText)
+{
+    for (const velkaron_io *io : {fake_io(), plain_io()}) {
+        set(k_url, 200, nullptr, k_listing);
+        ASSERT_EQ(fetch(k_url, io), 0);
+        EXPECT_EQ(page->resp.body, nullptr);
+        ASSERT_EQ(page->result.count, 2u);
+        EXPECT_STREQ(page->result.items[0].name, "a.mp3");
+        EXPECT_STREQ(page->result.items[1].name, "Sub");
+        EXPECT_STREQ(page->result.index_of, "/m/");
+    }
+}
+
 TEST_F(GetPage, StatusFailures)
 {
     struct {
