@@ -40,18 +40,8 @@ bool write_listing(json_writer &w, const kldlp_result &r)
     w.obj_begin();
     w.key("op");
     w.str("parse");
-    w.key("dialect");
-    w.str(kldlp_dialect_name(r.dialect));
-    w.key("variant");
-    w.str(kldlp_variant_name(r.variant));
-    w.key("date_order");
-    w.str(klaspnet_order_text(r.date_order));
-    w.key("count");
-    w.num(static_cast<int64_t>(r.count));
-    w.key("rejected");
-    w.num(static_cast<int64_t>(r.rejected));
-    w.key("skipped");
-    w.num(static_cast<int64_t>(r.skipped));
+    add_listing_kind(w, r);
+    add_listing_counts(w, r);
     w.key("items");
     // Sized once from the names' lengths, so that the text need not grow
     // (and move) while a large listing is written.

@@ -139,17 +139,32 @@ int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, kla
     return KLASPNET_OK;
 }
 
-void add_page_meta(json_writer &w, const klaspnet_page *page, int has_http)
+void add_listing_kind(json_writer &w, const kldlp_result &r)
 {
-    const kldlp_result &r = page->result;
-    char shown[limits::url_msg_size];
-    klaspnet_redact(page->resp.final_url, shown, sizeof shown);
     w.key("dialect");
     w.str(kldlp_dialect_name(r.dialect));
     w.key("variant");
     w.str(kldlp_variant_name(r.variant));
     w.key("date_order");
     w.str(klaspnet_order_text(r.date_order));
+}
+
+void add_listing_counts(json_writer &w, const kldlp_result &r)
+{
+    w.key("count");
+    w.num(static_cast<int64_t>(r.count));
+    w.key("rejected");
+    w.num(static_cast<int64_t>(r.rejected));
+    w.key("skipped");
+    w.num(static_cast<int64_t>(r.skipped));
+}
+
+void add_page_meta(json_writer &w, const klaspnet_page *page, int has_http)
+{
+    const kldlp_result &r = page->result;
+    char shown[limits::url_msg_size];
+    klaspnet_redact(page->resp.final_url, shown, sizeof shown);
+    add_listing_kind(w, r);
     w.key("date_hinted");
     w.boolean(r.date_hinted != 0);
     w.key("final_url");
@@ -158,12 +173,7 @@ void add_page_meta(json_writer &w, const klaspnet_page *page, int has_http)
     w.num(page->resp.redirects);
     w.key("transport");
     w.str(has_http ? "velkaron_http" : "velkaron_io");
-    w.key("count");
-    w.num(static_cast<int64_t>(r.count));
-    w.key("rejected");
-    w.num(static_cast<int64_t>(r.rejected));
-    w.key("skipped");
-    w.num(static_cast<int64_t>(r.skipped));
+    add_listing_counts(w, r);
     if (r.index_of) {
         w.key("index_of");
         w.str(r.index_of);

@@ -46,6 +46,11 @@ const char *refusal_reason(int rc, char *buf, size_t size);
 // 408 and >= 500 -4; anything else -5.
 int map_status(int status);
 
+// Writes the keys "dialect", "variant" and "date_order" of a listing.
+void add_listing_kind(json_writer &w, const kldlp_result &r);
+// Writes the keys "count", "rejected" and "skipped" of a listing.
+void add_listing_counts(json_writer &w, const kldlp_result &r);
+
 // Writes the keys "dialect", "variant", "date_order", "date_hinted",
 // "final_url", "redirects", "transport", "count", "rejected", "skipped" and,
 // when the page has an index title, "index_of" into the object being written.

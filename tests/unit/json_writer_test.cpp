@@ -189,8 +189,8 @@ TEST(JsonWriter, StructureAsYyjson)
     yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
     yyjson_mut_val *root = yyjson_mut_obj(doc);
     yyjson_mut_doc_set_root(doc, root);
-    yyjson_mut_obj_add_str(doc, root, "op", "list");
-    yyjson_mut_obj_add_int(doc, root, "code", 0);
+    yyjson_mut_obj_add_int(doc, root, "first", -3);
+    yyjson_mut_obj_add_str(doc, root, "kind", "tree");
     yyjson_mut_val *empty = yyjson_mut_arr(doc);
     yyjson_mut_obj_add_val(doc, root, "none", empty);
     yyjson_mut_val *arr = yyjson_mut_arr(doc);
@@ -208,10 +208,10 @@ TEST(JsonWriter, StructureAsYyjson)
 
     json_writer w;
     w.obj_begin();
-    w.key("op");
-    w.str("list");
-    w.key("code");
-    w.num(0);
+    w.key("first");
+    w.num(-3);
+    w.key("kind");
+    w.str("tree");
     w.key("none");
     w.arr_begin();
     w.arr_end();
