@@ -3,182 +3,19 @@
 // second) and the time per page.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "bench/pages.h"
 #include "listing/kldlp.h"
 
 namespace {
 
-constexpr size_t k_limit = 16777216;
-constexpr int k_max_entries = 100000;
-
-// The i-th entry name, padded with letters to len bytes; every tenth entry
-// is a folder and every name holds a space, so hrefs carry %20.
-std::string entry_name(int i, size_t len)
-{
-    char head[32];
-    snprintf(head, sizeof head, "Track %06d ", i);
-    std::string n = head;
-    while (n.size() + 4 < len) n += static_cast<char>('a' + (n.size() * 7 + static_cast<size_t>(i)) % 26);
-    n += ".mp3";
-    return n;
-}
-
-std::string href_of(const std::string &name)
-{
-    std::string h;
-    for (char ch : name) {
-        if (ch == ' ')
-            h += "%20";
-        else
-            h += ch;
-    }
-    return h;
-}
-
-std::string nginx_page(size_t name_len, int entries)
-{
-    std::string p =
-        "<html>\r\n<head><title>Index of /Music/</title></head>\r\n<body>\r\n<h1>Index of /Music/</h1><hr><pre>"
-        "<a href=\"../\">../</a>\r\n";
-    p.reserve(k_limit);
-    for (int i = 0; i < entries; i++) {
-        const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        std::string text = name.size() > 50 ? name.substr(0, 47) + "..&gt;" : name;
-        const size_t shown = name.size() > 50 ? 50 : name.size();
-        p += "<a href=\"" + href_of(name) + "\">" + text + "</a>" + std::string(50 - shown + 1, ' ') +
-             "01-Jan-2024 12:00 ";
-        std::string size = dir ? "-" : std::to_string(1000 + i * 37);
-        p += std::string(19 - size.size(), ' ') + size + "\r\n";
-    }
-    return p + "</pre><hr></body>\r\n</html>\r\n";
-}
-
-const char k_apache_head[] =
-    "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\n<html>\n <head>\n  <title>Index of "
-    "/Music</title>\n </head>\n <body>\n<h1>Index of /Music</h1>\n";
-
-std::string apache_text(const std::string &name) { return name.size() > 23 ? name.substr(0, 20) + "..&gt;" : name; }
-
-std::string apache_size(int i, bool dir)
-{
-    if (dir) return "  - ";
-    static const char *sizes[] = {"972 ", "1.0K", "9.8K", " 10K", "118M", "4.7G"};
-    return sizes[i % 6];
-}
-
-std::string apache_table_page(size_t name_len, int entries)
-{
-    std::string p = k_apache_head;
-    p.reserve(k_limit);
-    p += "  <table>\n   <tr><th valign=\"top\"><img src=\"/icons/blank.gif\" alt=\"[ICO]\"></th><th><a "
-         "href=\"?C=N;O=D\">"
-         "Name</a></th><th><a href=\"?C=M;O=A\">Last modified</a></th><th><a href=\"?C=S;O=A\">Size</a></th><th><a "
-         "href=\"?C=D;O=A\">Description</a></th></tr>\n   <tr><th colspan=\"5\"><hr></th></tr>\n<tr><td valign=\"top\">"
-         "<img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"></td><td><a href=\"/\">Parent Directory</a></td><td>&nbsp;"
-         "</td><td align=\"right\">  - </td><td>&nbsp;</td></tr>\n";
-    for (int i = 0; i < entries; i++) {
-        const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        p += std::string("<tr><td valign=\"top\"><img src=\"/icons/") +
-             (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") + "></td><td><a href=\"" +
-             href_of(name) + "\">" + apache_text(name) + "</a>" +
-             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') +
-             "</td><td align=\"right\">2024-01-01 12:00  </td>"
-             "<td align=\"right\">" +
-             apache_size(i, dir) + "</td><td>&nbsp;</td></tr>\n";
-    }
-    return p + "   <tr><th colspan=\"5\"><hr></th></tr>\n</table>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 "
-               "Port 80</address>\n</body></html>\n";
-}
-
-std::string apache_pre_page(size_t name_len, int entries)
-{
-    std::string p = k_apache_head;
-    p.reserve(k_limit);
-    p += "<pre><img src=\"/icons/blank.gif\" alt=\"Icon \"> <a href=\"?C=N;O=D\">Name</a>                    <a "
-         "href=\"?C=M;O=A\">Last modified</a>      <a href=\"?C=S;O=A\">Size</a>  <a "
-         "href=\"?C=D;O=A\">Description</a><hr>"
-         "<img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"> <a href=\"/\">Parent Directory</a>                         "
-         "    -   \n";
-    for (int i = 0; i < entries; i++) {
-        const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        p += std::string("<img src=\"/icons/") + (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") +
-             "> <a href=\"" + href_of(name) + "\">" + apache_text(name) + "</a>" +
-             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') + "2024-01-01 12:00  " + apache_size(i, dir) +
-             "  \n";
-    }
-    return p + "<hr></pre>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 Port 80</address>\n</body></html>\n";
-}
-
-std::string aspnet_page(size_t name_len, int entries)
-{
-    std::string p =
-        "<!DOCTYPE html>\r\n<html lang=\"en-US\" xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n  "
-        "<title>Index of /Music/</title>\r\n  <style>\r\n    body { font-size: 14px; }\r\n  </style>\r\n</head>\r\n"
-        "<body>\r\n  <section id=\"main\">\r\n    <header><h1>Index of <a href=\"/\">/</a><a href=\"/Music/\">"
-        "Music/</a></h1></header>\r\n    <table id=\"index\" summary=\"The list of files in the given directory.  "
-        "Column headers are listed in the first row.\">\r\n    <thead>\r\n      <tr><th abbr=\"Name\">Name</th>"
-        "<th abbr=\"Size\">Size</th><th abbr=\"Modified\">Last Modified</th></tr>\r\n    </thead>\r\n    <tbody>\r\n";
-    p.reserve(k_limit);
-    for (int i = 0; i < entries; i++) {
-        const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        p += std::string("    <tr class=\"") + (dir ? "directory" : "file") +
-             "\">\r\n      <td class=\"name\"><a href=\"./" + name + "\">" + name + "</a></td>\r\n";
-        if (dir) {
-            p += "      <td></td>\r\n";
-        } else {
-            char size[32];
-            const int v = 1000 + i * 37;
-            snprintf(size, sizeof size, "%d,%03d", v / 1000, v % 1000);
-            p += std::string("      <td class=\"length\">") + size + "</td>\r\n";
-        }
-        p += "      <td class=\"modified\">6/13/2019 2:09:05 PM &#x2B;00:00</td>\r\n    </tr>\r\n";
-    }
-    return p + "    </tbody>\r\n    </table>\r\n  </section>\r\n</body>\r\n</html>";
-}
-
-using maker = std::string (*)(size_t, int);
-
-// The largest page under the limit: 100000 entries with names as long as fit,
-// or, where even short names make the page too long (table markup costs
-// about 200 bytes a row), as many entries with 24-byte names as fit.
-std::string largest(maker make, int *entries)
-{
-    constexpr size_t k_short = 24;
-    if (make(k_short, k_max_entries).size() <= k_limit) {
-        size_t lo = k_short, hi = 400;
-        while (lo < hi) {
-            const size_t mid = (lo + hi + 1) / 2;
-            if (make(mid, k_max_entries).size() <= k_limit)
-                lo = mid;
-            else
-                hi = mid - 1;
-        }
-        *entries = k_max_entries;
-        return make(lo, k_max_entries);
-    }
-    int lo = 1, hi = k_max_entries;
-    while (lo < hi) {
-        const int mid = (lo + hi + 1) / 2;
-        if (make(k_short, mid).size() <= k_limit)
-            lo = mid;
-        else
-            hi = mid - 1;
-    }
-    *entries = lo;
-    return make(k_short, lo);
-}
+using namespace benchpages;
 
 void run(benchmark::State &state, maker make, const char *url)
 {
     int entries = 0;
-    const std::string page = largest(make, &entries);
+    const std::string &page = largest_cached(make, &entries);
     kldlp_result r;
     int rc = kldlp_parse(page.data(), page.size(), url, nullptr, &r);
     if (rc != KLDLP_OK || r.count != static_cast<uint64_t>(entries)) {

@@ -10,23 +10,29 @@ namespace klaspnet::text {
 
 size_t pct_encoded_size(const char *s, size_t n, const byte_set &keep)
 {
-    size_t out = n;
-    for (size_t i = 0; i < n; ++i)
-        if (!keep.has(static_cast<unsigned char>(s[i]))) out += 2;
+    size_t out = 0;
+    for (size_t i = 0; i < n; ++i) out += static_cast<size_t>(keep.enc[static_cast<unsigned char>(s[i])][3]);
     return out;
 }
 
 char *pct_encode_to(char *out, const char *s, size_t n, const byte_set &keep)
 {
-    for (size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (keep.has(c)) {
-            *out++ = static_cast<char>(c);
-        } else {
-            *out++ = '%';
-            *out++ = k_hex_upper[c >> 4];
-            *out++ = k_hex_upper[c & 15];
+    const auto *p = reinterpret_cast<const unsigned char *>(s);
+    const unsigned char *const end = p + n;
+    // Each byte's whole entry is stored and the cursor moves by its length.
+    // Every byte writes at least one, so while four input bytes remain the
+    // four stored bytes stay inside the room pct_encoded_size counts.
+    if (n >= 4) {
+        for (const unsigned char *const stop = end - 3; p < stop; ++p) {
+            const char *e = keep.enc[*p];
+            std::memcpy(out, e, 4);
+            out += e[3];
         }
+    }
+    for (; p < end; ++p) {
+        const char *e = keep.enc[*p];
+        std::memcpy(out, e, static_cast<size_t>(e[3]));
+        out += e[3];
     }
     return out;
 }

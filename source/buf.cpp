@@ -4,18 +4,25 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace {
 
+// From this capacity on, a buffer (a listing page, the JSON of a large
+// folder) asks for huge pages.
+constexpr size_t k_large_block = size_t{4} << 20;
+
 // Room for n more bytes and the NUL. Capacities are 128 doubled as often as
-// needed. False when memory runs out (the buffer is then unchanged).
-bool reserve(klaspnet_buf *b, size_t n)
+// needed, or exactly the need for an empty buffer when exact is set. False
+// when memory runs out (the buffer is then unchanged).
+bool reserve(klaspnet_buf *b, size_t n, bool exact = false)
 {
     if (n > SIZE_MAX - b->len - 1) return false;
     size_t need = b->len + n + 1;
     if (need > b->cap) {
         size_t cap;
         if (b->cap == 0) {
-            cap = need <= 128 ? 128 : 256;
+            cap = exact ? need : need <= 128 ? 128 : 256;
         } else {
             cap = b->cap;
         }
@@ -24,13 +31,17 @@ bool reserve(klaspnet_buf *b, size_t n)
             cap *= 2;
         }
         char *p;
-        if (b->secret) {
-            // realloc may move the block and leave the old bytes in freed memory.
+        if (b->secret || cap >= k_large_block) {
+            // A secret is copied rather than moved by realloc, which may leave
+            // the old bytes in freed memory. A large block is advised before
+            // it is touched, and copied too: moving a block that huge pages
+            // back splits them, page by page.
             p = static_cast<char *>(std::malloc(cap));
             if (!p) return false;
+            if (cap >= k_large_block) klaspnet::platform::prefer_huge_pages(p, cap);
             if (b->data) {
                 std::memcpy(p, b->data, b->len + 1);
-                klaspnet_wipe(b->data, b->cap);
+                if (b->secret) klaspnet_wipe(b->data, b->cap);
                 std::free(b->data);
             }
         } else {
@@ -50,6 +61,13 @@ int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n)
     if (!reserve(b, n)) return -1;
     if (n) std::memcpy(b->data + b->len, bytes, n);
     b->len += n;
+    b->data[b->len] = '\0';
+    return 0;
+}
+
+int klaspnet_buf_reserve(klaspnet_buf *b, size_t n, bool exact)
+{
+    if (!reserve(b, n, exact)) return -1;
     b->data[b->len] = '\0';
     return 0;
 }

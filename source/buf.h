@@ -20,6 +20,11 @@ struct klaspnet_buf {
 
 // Append n bytes. 0, or -1 when memory runs out (the buffer is then unchanged).
 [[nodiscard]] int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n);
+// Room for n more bytes and the NUL, so that appends up to that size need no
+// further allocation. With exact, an empty buffer gets exactly that capacity
+// (a body whose length the server announced); otherwise capacities grow as
+// klaspnet_buf_add grows them. 0, or -1 when memory runs out (unchanged).
+[[nodiscard]] int klaspnet_buf_reserve(klaspnet_buf *b, size_t n, bool exact = false);
 // Append a NUL-terminated text (not null).
 [[nodiscard]] int klaspnet_buf_adds(klaspnet_buf *b, const char *text);
 // Free the data (cleared first when the buffer is secret) and zero the record.

@@ -180,12 +180,14 @@ int fetch_plain(const klaspnet_conn *c, const char *url, int range, uint64_t lim
         r->too_large = 1;
         r->body = static_cast<char *>(std::calloc(1, 1));
         r->body_len = 0;
+        io_release(io, body);
     } else {
-        r->body = static_cast<char *>(std::malloc(len + 1));
-        if (r->body) std::memcpy(r->body, body, len + 1);
+        // The page stays in the transport's own block, released through the
+        // transport: a listing of 16 MiB is never copied.
+        r->body = body;
+        r->body_io = io;
         r->body_len = len;
     }
-    io_release(io, body);
     r->final_url = klaspnet_strdup(url);
     if (!r->body || !r->final_url) {
         klaspnet_resp_free(r);
@@ -294,6 +296,12 @@ int32_t x_header(void *ctx, const char *name, const char *value)
         int64_t n = -1;
         if (read_num(&s, &n) <= 0) n = -1;
         k->content_length = n;
+        // A body of announced length is collected into one block of exactly
+        // that size, never grown and copied on the way. A length beyond the
+        // limit reserves nothing: that body is refused anyway.
+        if (n > 0 && !k->range && static_cast<uint64_t>(n) <= k->limit && k->body.cap == 0 &&
+            klaspnet_buf_reserve(&k->body, static_cast<size_t>(n), true) != 0)
+            k->oom = 1;
     } else if (name_is(name, "accept-ranges")) {
         k->accept_ranges = std::strstr(value, "bytes") != nullptr;
     }
@@ -558,12 +566,32 @@ int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t 
     return c->http ? fetch_http(c, url, range, limit, r) : fetch_plain(c, url, range, limit, r);
 }
 
+namespace {
+
+void release_body(klaspnet_resp *r)
+{
+    if (r->body_io)
+        io_release(r->body_io, r->body);
+    else
+        std::free(r->body);
+    r->body = nullptr;
+    r->body_io = nullptr;
+}
+
+} // namespace
+
+void klaspnet_resp_drop_body(klaspnet_resp *r)
+{
+    if (!r) return;
+    release_body(r);
+    r->body_len = 0;
+}
+
 void klaspnet_resp_free(klaspnet_resp *r)
 {
     if (!r) return;
-    std::free(r->body);
+    release_body(r);
     std::free(r->final_url);
-    r->body = nullptr;
     r->final_url = nullptr;
 }
 

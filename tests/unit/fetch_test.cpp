@@ -118,7 +118,11 @@ TEST(FetchPlain, ErrorStatusIsAnAnswer)
     EXPECT_EQ(f.r.permanent, 0);
     EXPECT_EQ(f.r.content_length, -1);
     EXPECT_STREQ(f.r.error, "");
-    EXPECT_EQ(ph.frees(), 1); // the body went back to the transport
+    // The body is the transport's own text, kept rather than copied, and it
+    // goes back to the transport with the response.
+    EXPECT_EQ(ph.frees(), 0);
+    klaspnet_resp_free(&f.r);
+    EXPECT_EQ(ph.frees(), 1);
 }
 
 TEST(FetchPlain, BodyLimit)
@@ -219,6 +223,7 @@ TEST(FetchPlain, TransportFailures)
         f.rc = klaspnet_fetch(&c, "http://h/a?q=secret", 0, 100, &f.r);
         EXPECT_EQ(f.rc, *w.error ? -1 : 0) << w.error;
         EXPECT_STREQ(f.r.error, w.error);
+        klaspnet_resp_free(&f.r);
         EXPECT_EQ(ph.frees(), w.frees) << w.error;
         if (*w.error) {
             EXPECT_EQ(f.r.body, nullptr) << w.error;
@@ -574,6 +579,29 @@ TEST(FetchHttp, BodyLimit)
         ASSERT_NE(over.r.body, nullptr);
         EXPECT_STREQ(over.r.body, "");
         EXPECT_EQ(over.r.status, 200);
+    }
+}
+
+// The body is collected into a block sized by Content-Length; a length that
+// is wrong either way, beyond the limit or unreadable changes nothing of what
+// is received.
+TEST(FetchHttp, BodyWhateverContentLengthSays)
+{
+    const std::string body(5000, 'c');
+    for (const char *length : {"5000", "1", "4999", "5001", "999999999", "x"}) {
+        for (uint64_t limit : {5000u, 4999u}) {
+            ext_setup s;
+            answer a = page(body);
+            a.headers = {{"Content-Length", length}};
+            s.host.answers["http://h/"] = a;
+            fetched f;
+            f.rc = klaspnet_fetch(&s.conn, "http://h/", 0, limit, &f.r);
+            EXPECT_EQ(f.rc, 0) << length;
+            ASSERT_NE(f.r.body, nullptr);
+            EXPECT_EQ(f.r.too_large, limit < body.size() ? 1 : 0) << length << " " << limit;
+            EXPECT_EQ(std::string(f.r.body, f.r.body_len), limit < body.size() ? "" : body) << length;
+            EXPECT_EQ(f.r.body[f.r.body_len], '\0');
+        }
     }
 }
 

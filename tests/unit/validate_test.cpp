@@ -110,6 +110,11 @@ TEST_F(Validate, Verdicts)
         {"transport", 0, "probe refused",
          "{\"verdict\":\"failed\",\"file\":\"a b.mp3\",\"http\":0,\"size\":-1,\"note\":\"GET "
          "http://h/m/a%20b.mp3: probe refused\"}"},
+        // A transport's text that is not UTF-8 reaches the report repaired,
+        // not as an out-of-memory failure of the whole operation.
+        {"transport, not UTF-8", 0, "probe \xFF\xC3 refused",
+         "{\"verdict\":\"failed\",\"file\":\"a b.mp3\",\"http\":0,\"size\":-1,\"note\":\"GET "
+         "http://h/m/a%20b.mp3: probe \xEF\xBF\xBD\xEF\xBF\xBD refused\"}"},
     };
     for (auto &r : rows) {
         klaspnet_fake_reset_impl();
