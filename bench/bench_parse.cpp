@@ -10,12 +10,12 @@
 
 namespace {
 
-using namespace bench_pages;
+using namespace benchpages;
 
 void run(benchmark::State &state, maker make, const char *url)
 {
     int entries = 0;
-    const std::string page = largest(make, &entries);
+    const std::string &page = largest_cached(make, &entries);
     kldlp_result r;
     int rc = kldlp_parse(page.data(), page.size(), url, nullptr, &r);
     if (rc != KLDLP_OK || r.count != static_cast<uint64_t>(entries)) {

@@ -1,16 +1,18 @@
-// Listing pages of the four dialects as their servers write them, at the
-// largest size the parser accepts (16 MiB, 100000 entries): shared by the
-// throughput benchmark and the instruction-count driver.
+// Generators of the largest listing page of each dialect under the 16 MiB
+// page limit with at most 100000 entries, each page shaped as its server
+// writes it. Shared by the parser benchmark, the parse-operation benchmark
+// and the page writer that scripts/bench serves through nginx.
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>
+#include <map>
 #include <string>
+#include <utility>
 
-namespace bench_pages {
+namespace benchpages {
 
-constexpr size_t k_limit = 16777216;
-constexpr int k_max_entries = 100000;
+inline constexpr size_t k_limit = 16777216;
+inline constexpr int k_max_entries = 100000;
 
 // The i-th entry name, padded with letters to len bytes; every tenth entry
 // is a folder and every name holds a space, so hrefs carry %20.
@@ -36,32 +38,54 @@ inline std::string href_of(const std::string &name)
     return h;
 }
 
-inline std::string nginx_page(size_t name_len, int entries)
+// A page: head, one row per entry (every tenth a folder, its name ending in
+// "/"), tail.
+template <class Row> std::string page_of(std::string head, size_t name_len, int entries, Row row, const char *tail)
 {
-    std::string p =
-        "<html>\r\n<head><title>Index of /Music/</title></head>\r\n<body>\r\n<h1>Index of /Music/</h1><hr><pre>"
-        "<a href=\"../\">../</a>\r\n";
+    std::string p = std::move(head);
     p.reserve(k_limit);
     for (int i = 0; i < entries; i++) {
         const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
+        row(p, i, entry_name(i, name_len) + (dir ? "/" : ""), dir);
+    }
+    return p + tail;
+}
+
+inline std::string nginx_page(size_t name_len, int entries)
+{
+    auto row = [](std::string &p, int i, const std::string &name, bool dir) {
         std::string text = name.size() > 50 ? name.substr(0, 47) + "..&gt;" : name;
         const size_t shown = name.size() > 50 ? 50 : name.size();
         p += "<a href=\"" + href_of(name) + "\">" + text + "</a>" + std::string(50 - shown + 1, ' ') +
              "01-Jan-2024 12:00 ";
         std::string size = dir ? "-" : std::to_string(1000 + i * 37);
         p += std::string(19 - size.size(), ' ') + size + "\r\n";
-    }
-    return p + "</pre><hr></body>\r\n</html>\r\n";
+    };
+    return page_of("<html>\r\n<head><title>Index of /Music/</title></head>\r\n<body>\r\n<h1>Index of /Music/</h1><hr>"
+                   "<pre><a href=\"../\">../</a>\r\n",
+                   name_len, entries, row, "</pre><hr></body>\r\n</html>\r\n");
 }
 
-inline const char k_apache_head[] =
+inline const std::string k_apache_head =
     "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\n<html>\n <head>\n  <title>Index of "
     "/Music</title>\n </head>\n <body>\n<h1>Index of /Music</h1>\n";
 
 inline std::string apache_text(const std::string &name)
 {
     return name.size() > 23 ? name.substr(0, 20) + "..&gt;" : name;
+}
+
+// The icon of an entry and its link, cut and padded to the name column.
+inline std::string apache_icon(bool dir)
+{
+    return std::string("<img src=\"/icons/") + (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") +
+           ">";
+}
+
+inline std::string apache_link(const std::string &name)
+{
+    return "<a href=\"" + href_of(name) + "\">" + apache_text(name) + "</a>" +
+           std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ');
 }
 
 inline std::string apache_size(int i, bool dir)
@@ -73,62 +97,42 @@ inline std::string apache_size(int i, bool dir)
 
 inline std::string apache_table_page(size_t name_len, int entries)
 {
-    std::string p = k_apache_head;
-    p.reserve(k_limit);
-    p += "  <table>\n   <tr><th valign=\"top\"><img src=\"/icons/blank.gif\" alt=\"[ICO]\"></th><th><a "
-         "href=\"?C=N;O=D\">"
-         "Name</a></th><th><a href=\"?C=M;O=A\">Last modified</a></th><th><a href=\"?C=S;O=A\">Size</a></th><th><a "
-         "href=\"?C=D;O=A\">Description</a></th></tr>\n   <tr><th colspan=\"5\"><hr></th></tr>\n<tr><td valign=\"top\">"
-         "<img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"></td><td><a href=\"/\">Parent Directory</a></td><td>&nbsp;"
-         "</td><td align=\"right\">  - </td><td>&nbsp;</td></tr>\n";
-    for (int i = 0; i < entries; i++) {
-        const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        p += std::string("<tr><td valign=\"top\"><img src=\"/icons/") +
-             (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") + "></td><td><a href=\"" +
-             href_of(name) + "\">" + apache_text(name) + "</a>" +
-             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') +
-             "</td><td align=\"right\">2024-01-01 12:00  </td>"
-             "<td align=\"right\">" +
-             apache_size(i, dir) + "</td><td>&nbsp;</td></tr>\n";
-    }
-    return p + "   <tr><th colspan=\"5\"><hr></th></tr>\n</table>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 "
-               "Port 80</address>\n</body></html>\n";
+    auto row = [](std::string &p, int i, const std::string &name, bool dir) {
+        p += "<tr><td valign=\"top\">" + apache_icon(dir) + "</td><td>" + apache_link(name) +
+             "</td><td align=\"right\">2024-01-01 12:00  </td><td align=\"right\">" + apache_size(i, dir) +
+             "</td><td>&nbsp;</td></tr>\n";
+    };
+    return page_of(
+        k_apache_head + "  <table>\n   <tr><th valign=\"top\"><img src=\"/icons/blank.gif\" alt=\"[ICO]\"></th><th><a "
+                        "href=\"?C=N;O=D\">Name</a></th><th><a href=\"?C=M;O=A\">Last modified</a></th><th><a "
+                        "href=\"?C=S;O=A\">Size</a></th><th><a href=\"?C=D;O=A\">Description</a></th></tr>\n   <tr><th "
+                        "colspan=\"5\"><hr></th></tr>\n<tr><td valign=\"top\"><img src=\"/icons/back.gif\" "
+                        "alt=\"[PARENTDIR]\"></td><td><a href=\"/\">Parent Directory</a></td><td>&nbsp;</td><td "
+                        "align=\"right\">  - "
+                        "</td><td>&nbsp;</td></tr>\n",
+        name_len, entries, row,
+        "   <tr><th colspan=\"5\"><hr></th></tr>\n</table>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 Port "
+        "80</address>\n</body></html>\n");
 }
 
 inline std::string apache_pre_page(size_t name_len, int entries)
 {
-    std::string p = k_apache_head;
-    p.reserve(k_limit);
-    p += "<pre><img src=\"/icons/blank.gif\" alt=\"Icon \"> <a href=\"?C=N;O=D\">Name</a>                    <a "
-         "href=\"?C=M;O=A\">Last modified</a>      <a href=\"?C=S;O=A\">Size</a>  <a "
-         "href=\"?C=D;O=A\">Description</a><hr>"
-         "<img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"> <a href=\"/\">Parent Directory</a>                         "
-         "    -   \n";
-    for (int i = 0; i < entries; i++) {
-        const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
-        p += std::string("<img src=\"/icons/") + (dir ? "folder.gif\" alt=\"[DIR]\"" : "sound2.gif\" alt=\"[SND]\"") +
-             "> <a href=\"" + href_of(name) + "\">" + apache_text(name) + "</a>" +
-             std::string(name.size() > 23 ? 1 : 24 - name.size(), ' ') + "2024-01-01 12:00  " + apache_size(i, dir) +
-             "  \n";
-    }
-    return p + "<hr></pre>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 Port 80</address>\n</body></html>\n";
+    auto row = [](std::string &p, int i, const std::string &name, bool dir) {
+        p += apache_icon(dir) + " " + apache_link(name) + "2024-01-01 12:00  " + apache_size(i, dir) + "  \n";
+    };
+    return page_of(
+        k_apache_head +
+            "<pre><img src=\"/icons/blank.gif\" alt=\"Icon \"> <a href=\"?C=N;O=D\">Name</a>                    "
+            "<a href=\"?C=M;O=A\">Last modified</a>      <a href=\"?C=S;O=A\">Size</a>  <a "
+            "href=\"?C=D;O=A\">Description</a><hr><img src=\"/icons/back.gif\" alt=\"[PARENTDIR]\"> <a "
+            "href=\"/\">Parent Directory</a>                             -   \n",
+        name_len, entries, row,
+        "<hr></pre>\n<address>Apache/2.4.62 (Debian) Server at 127.0.0.1 Port 80</address>\n</body></html>\n");
 }
 
 inline std::string aspnet_page(size_t name_len, int entries)
 {
-    std::string p =
-        "<!DOCTYPE html>\r\n<html lang=\"en-US\" xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n  "
-        "<title>Index of /Music/</title>\r\n  <style>\r\n    body { font-size: 14px; }\r\n  </style>\r\n</head>\r\n"
-        "<body>\r\n  <section id=\"main\">\r\n    <header><h1>Index of <a href=\"/\">/</a><a href=\"/Music/\">"
-        "Music/</a></h1></header>\r\n    <table id=\"index\" summary=\"The list of files in the given directory.  "
-        "Column headers are listed in the first row.\">\r\n    <thead>\r\n      <tr><th abbr=\"Name\">Name</th>"
-        "<th abbr=\"Size\">Size</th><th abbr=\"Modified\">Last Modified</th></tr>\r\n    </thead>\r\n    <tbody>\r\n";
-    p.reserve(k_limit);
-    for (int i = 0; i < entries; i++) {
-        const bool dir = i % 10 == 0;
-        const std::string name = entry_name(i, name_len) + (dir ? "/" : "");
+    auto row = [](std::string &p, int i, const std::string &name, bool dir) {
         p += std::string("    <tr class=\"") + (dir ? "directory" : "file") +
              "\">\r\n      <td class=\"name\"><a href=\"./" + name + "\">" + name + "</a></td>\r\n";
         if (dir) {
@@ -140,11 +144,31 @@ inline std::string aspnet_page(size_t name_len, int entries)
             p += std::string("      <td class=\"length\">") + size + "</td>\r\n";
         }
         p += "      <td class=\"modified\">6/13/2019 2:09:05 PM &#x2B;00:00</td>\r\n    </tr>\r\n";
-    }
-    return p + "    </tbody>\r\n    </table>\r\n  </section>\r\n</body>\r\n</html>";
+    };
+    return page_of(
+        "<!DOCTYPE html>\r\n<html lang=\"en-US\" xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n  "
+        "<title>Index of /Music/</title>\r\n  <style>\r\n    body { font-size: 14px; }\r\n  </style>\r\n</head>\r\n"
+        "<body>\r\n  <section id=\"main\">\r\n    <header><h1>Index of <a href=\"/\">/</a><a href=\"/Music/\">"
+        "Music/</a></h1></header>\r\n    <table id=\"index\" summary=\"The list of files in the given directory.  "
+        "Column headers are listed in the first row.\">\r\n    <thead>\r\n      <tr><th abbr=\"Name\">Name</th>"
+        "<th abbr=\"Size\">Size</th><th abbr=\"Modified\">Last Modified</th></tr>\r\n    </thead>\r\n    <tbody>\r\n",
+        name_len, entries, row, "    </tbody>\r\n    </table>\r\n  </section>\r\n</body>\r\n</html>");
 }
 
 using maker = std::string (*)(size_t, int);
+
+// The largest n in [lo, hi] for which fits(n) holds (fits(lo) does).
+template <class Fits> size_t largest_fitting(size_t lo, size_t hi, Fits fits)
+{
+    while (lo < hi) {
+        const size_t mid = (lo + hi + 1) / 2;
+        if (fits(mid))
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
 
 // The largest page under the limit: 100000 entries with names as long as fit,
 // or, where even short names make the page too long (table markup costs
@@ -153,40 +177,45 @@ inline std::string largest(maker make, int *entries)
 {
     constexpr size_t k_short = 24;
     if (make(k_short, k_max_entries).size() <= k_limit) {
-        size_t lo = k_short, hi = 400;
-        while (lo < hi) {
-            const size_t mid = (lo + hi + 1) / 2;
-            if (make(mid, k_max_entries).size() <= k_limit)
-                lo = mid;
-            else
-                hi = mid - 1;
-        }
+        const size_t len =
+            largest_fitting(k_short, 400, [&](size_t n) { return make(n, k_max_entries).size() <= k_limit; });
         *entries = k_max_entries;
-        return make(lo, k_max_entries);
+        return make(len, k_max_entries);
     }
-    int lo = 1, hi = k_max_entries;
-    while (lo < hi) {
-        const int mid = (lo + hi + 1) / 2;
-        if (make(k_short, mid).size() <= k_limit)
-            lo = mid;
-        else
-            hi = mid - 1;
-    }
-    *entries = lo;
-    return make(k_short, lo);
+    *entries = static_cast<int>(largest_fitting(
+        1, k_max_entries, [&](size_t n) { return make(k_short, static_cast<int>(n)).size() <= k_limit; }));
+    return make(k_short, *entries);
 }
 
-struct dialect_page {
-    const char *name;
-    maker make;
-};
+// The same, made once per generator and kept: a benchmark that runs again
+// (repetitions) does not search for the size again.
+inline const std::string &largest_cached(maker make, int *entries)
+{
+    static std::map<maker, std::pair<std::string, int>> made;
+    auto it = made.find(make);
+    if (it == made.end()) {
+        int n = 0;
+        std::string page = largest(make, &n);
+        it = made.emplace(make, std::make_pair(std::move(page), n)).first;
+    }
+    *entries = it->second.second;
+    return it->second.first;
+}
 
 // The page URL every page is parsed against.
 inline constexpr char k_url[] = "http://127.0.0.1/Music/";
 
-inline constexpr dialect_page k_dialects[] = {{"nginx_pre", nginx_page},
-                                              {"apache_table", apache_table_page},
-                                              {"apache_pre", apache_pre_page},
-                                              {"aspnet_table", aspnet_page}};
+// The four pages, under the names scripts/bench serves them by.
+struct dialect {
+    const char *name;
+    maker make;
+};
 
-} // namespace bench_pages
+inline constexpr dialect k_dialects[] = {
+    {"nginx_pre", nginx_page},
+    {"apache_table", apache_table_page},
+    {"apache_pre", apache_pre_page},
+    {"aspnet_table", aspnet_page},
+};
+
+} // namespace benchpages

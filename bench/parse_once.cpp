@@ -13,9 +13,9 @@
 
 int main(int argc, char **argv)
 {
-    using namespace bench_pages;
-    const dialect_page *d = nullptr;
-    for (const dialect_page &k : k_dialects)
+    using namespace benchpages;
+    const dialect *d = nullptr;
+    for (const dialect &k : k_dialects)
         if (argc > 1 && std::strcmp(argv[1], k.name) == 0) d = &k;
     if (!d) {
         std::fprintf(stderr, "usage: parse_once nginx_pre|apache_table|apache_pre|aspnet_table [times]\n");

@@ -10,23 +10,29 @@ namespace klaspnet::text {
 
 size_t pct_encoded_size(const char *s, size_t n, const byte_set &keep)
 {
-    size_t out = n;
-    for (size_t i = 0; i < n; ++i)
-        if (!keep.has(static_cast<unsigned char>(s[i]))) out += 2;
+    size_t out = 0;
+    for (size_t i = 0; i < n; ++i) out += static_cast<size_t>(keep.enc[static_cast<unsigned char>(s[i])][3]);
     return out;
 }
 
 char *pct_encode_to(char *out, const char *s, size_t n, const byte_set &keep)
 {
-    for (size_t i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (keep.has(c)) {
-            *out++ = static_cast<char>(c);
-        } else {
-            *out++ = '%';
-            *out++ = k_hex_upper[c >> 4];
-            *out++ = k_hex_upper[c & 15];
+    const auto *p = reinterpret_cast<const unsigned char *>(s);
+    const unsigned char *const end = p + n;
+    // Each byte's whole entry is stored and the cursor moves by its length.
+    // Every byte writes at least one, so while four input bytes remain the
+    // four stored bytes stay inside the room pct_encoded_size counts.
+    if (n >= 4) {
+        for (const unsigned char *const stop = end - 3; p < stop; ++p) {
+            const char *e = keep.enc[*p];
+            std::memcpy(out, e, 4);
+            out += e[3];
         }
+    }
+    for (; p < end; ++p) {
+        const char *e = keep.enc[*p];
+        std::memcpy(out, e, static_cast<size_t>(e[3]));
+        out += e[3];
     }
     return out;
 }
@@ -149,6 +155,16 @@ size_t utf8_cut(const char *s, size_t n, size_t max)
     if (k == max) return max;
     const size_t l = utf8_seq_len(reinterpret_cast<const unsigned char *>(s) + k, n - k);
     return (l && k + l > max) ? k : max;
+}
+
+size_t utf8_whole_prefix(const char *s, size_t n)
+{
+    size_t k = n;
+    while (k > 0 && n - k < 3 && (static_cast<unsigned char>(s[k - 1]) & 0xC0) == 0x80) --k;
+    if (k == 0) return n;
+    const auto lead = static_cast<unsigned char>(s[k - 1]);
+    const size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    return (lead >= 0xC0 && want > n - (k - 1)) ? k - 1 : n;
 }
 
 int read_int_clamped(const char *s)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
@@ -53,6 +54,8 @@ struct token_walk {
         scan_tok(&s, &t);
         return t;
     }
+    // The next token into t; false at the end of the page.
+    bool step() { return next().kind != TOK_EOF; }
 };
 
 // The raw value of an attribute of a start tag, as a view into the page.
@@ -65,9 +68,28 @@ inline bool attr_of(const html_tok &t, const char *name, std::string_view *value
     return true;
 }
 
-// Apache's column-sorting links (?C=N;O=D, ?C=M;O=A, ...): the fourth byte
-// names the column.
-inline bool is_sort_link(std::string_view href) { return href.size() > 3 && href.starts_with("?C="); }
+// Apache's column-sorting links: ?C=N;O=D, ?C=M;O=A, ... since httpd 2.0 (the
+// fourth byte names the column), and ?N=D, ?M=A, ?S=A, ?D=A in httpd 1.3 (the
+// second byte). *letter receives the column letter.
+inline bool sort_link(std::string_view href, char *letter)
+{
+    if (href.size() < 4 || href[0] != '?') return false;
+    if (href[1] == 'C' && href[2] == '=') {
+        *letter = href[3];
+        return true;
+    }
+    const char c = href[1];
+    if (href.size() == 4 && (c == 'N' || c == 'M' || c == 'S' || c == 'D') && href[2] == '=' &&
+        (href[3] == 'A' || href[3] == 'D')) {
+        *letter = c;
+        return true;
+    }
+    return false;
+}
+
+// Windows over heading and link texts: enough to read "Index of ..." and
+// "Parent Directory", small enough that a hostile page cannot grow them.
+constexpr size_t k_window = 64;
 
 // Text gathered from one or more runs of the page, never longer than a cap.
 // The page outlives every pass, so while the text is a single run it is only
@@ -121,6 +143,23 @@ inline void ct_free(ctext *t)
     t->p = t->b.data;
     t->n = t->b.len;
     return 0;
+}
+
+// Append at most the first k_window bytes of a run while the text holds
+// fewer than k_window bytes. 0, or -1 when memory ran out.
+[[nodiscard]] inline int add_window(ctext *t, const html_tok &tok)
+{
+    if (t->n >= k_window) return 0;
+    return ct_add(t, tok.text, tok.len < k_window ? tok.len : k_window, SIZE_MAX, nullptr);
+}
+
+// The text of a window, trimmed, equals a literal under ASCII case folding.
+inline bool window_is(const ctext &t, const char *text)
+{
+    const char *p = t.p;
+    size_t n = t.n;
+    trim(&p, &n);
+    return ci_eqn(p, n, text);
 }
 
 } // namespace kldlp::detail

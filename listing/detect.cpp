@@ -3,36 +3,31 @@
 // mod_autoindex leave behind, a fixed order of precedence to pick the dialect,
 // then the extraction pass (or, for Apache, the chain of passes) that fits,
 // and finally the page-wide date order and the folder named by the title.
+// Only a page that none of these three takes is walked once more for the
+// marks of the other servers (listing/late.cpp), so that their detection
+// costs the first three nothing.
 #include <cstdlib>
 #include <cstring>
 
 #include "common/limits.h"
-#include "listing/collect.h"
-#include "listing/internal.h"
+#include "listing/dialects.h"
 
 namespace kldlp::detail {
 
 namespace {
 
-// Windows over heading and link texts: enough to read "Index of ..." and
-// "Parent Directory", small enough that a hostile page cannot grow them.
-constexpr size_t k_window = 64;
 constexpr size_t k_title_cap = 65536;
 
-struct markers {
-    bool row_class;      // <tr class="file|directory">: ASP.NET Core
-    bool table_index;    // <table id="index">: ASP.NET Core
-    bool section_main;   // <section id="main">: ASP.NET Core
-    bool sort_link;      // <a href="?C=...">: Apache column sorting
-    bool icon;           // Apache's icon alt texts
-    bool parent_link;    // <li><a> Parent Directory</a>: Apache plain list
-    bool server_address; // <address>Apache/2.4 ...: Apache signature
-    bool index_heading;  // <h1>Index of ...
-    bool pre;            // any <pre>
-    bool link_in_cell;   // a link inside a <td>
-    bool link_in_item;   // a link inside an <li>
-    bool any_row;        // not a marker: some <tr> exists, so a table pass can find something
-};
+// A link whose href is a query: Apache's sort links (?C=N;O=D, and ?N=D in
+// httpd 1.3) or those of Caddy's browse template (?sort=name&order=asc).
+void query_link(std::string_view href, markers *m)
+{
+    char letter;
+    if (href.starts_with("?C=") || sort_link(href, &letter))
+        m->sort_link = true;
+    else if (href.starts_with("?sort=") && href.find("order=") != std::string_view::npos)
+        m->caddy_sort = true;
+}
 
 bool is_icon_alt(const char *v, size_t n)
 {
@@ -45,22 +40,17 @@ bool is_icon_alt(const char *v, size_t n)
 // wanted from the detection walk.
 bool aspnet(const markers &m) { return m.row_class || (m.table_index && m.section_main); }
 
-// Append at most the first k_window bytes of a run while the text holds
-// fewer than k_window bytes.
-int add_window(ctext *t, const html_tok &tok)
-{
-    if (t->n >= k_window) return 0;
-    return ct_add(t, tok.text, tok.len < k_window ? tok.len : k_window, SIZE_MAX, nullptr);
-}
-
 // The detection walk. Fills the markers and the text of the first <title>
 // (a view into the page or a capped copy). 0, or -4 when memory ran out.
 // The walk ends early on an ASP.NET page once its title is complete.
 int detect(const char *page, size_t len, markers *m, ctext *title)
 {
     ctext heading{}, link{};
-    bool in_h1 = false, in_title = false, title_done = false, in_item = false, in_cell = false, in_address = false,
-         in_link = false;
+    // The elements whose text is wanted, one bit each: most text runs of a
+    // listing are wanted by none, and cost one test.
+    enum : unsigned { in_h1 = 1, in_title = 2, in_link = 4, in_address = 8 };
+    unsigned text_for = 0;
+    bool title_done = false, in_item = false, in_cell = false;
     token_walk w(page, len);
     int rc = 0;
     std::string_view v;
@@ -73,11 +63,11 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
                 // change none of them is not looked into.
                 const bool wanted = !m->sort_link || (in_cell && !m->link_in_cell) || in_item;
                 if (wanted && attr_of(t, "href", &v)) {
-                    if (v.starts_with("?C=")) m->sort_link = true;
+                    if (!v.empty() && v[0] == '?') query_link(v, m);
                     if (in_cell) m->link_in_cell = true;
                     if (in_item) {
                         m->link_in_item = true;
-                        in_link = true;
+                        text_for |= in_link;
                         ct_reset(&link);
                     }
                 }
@@ -105,22 +95,20 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
                 }
             } else if (tag_is(t, "h1")) {
                 ct_reset(&heading);
-                in_h1 = true;
+                text_for |= in_h1;
             } else if (tag_is(t, "title")) {
-                if (!title_done) in_title = true;
+                if (!title_done) text_for |= in_title;
             } else if (tag_is(t, "pre")) {
+                if (!m->pre) m->pre_at = w.s.pos;
                 m->pre = true;
             } else if (tag_is(t, "address")) {
-                in_address = true;
+                text_for |= in_address;
             }
         } else if (t.kind == TOK_CLOSE) {
             if (tag_is(t, "a")) {
-                if (in_link) {
-                    const char *p = link.p;
-                    size_t n = link.n;
-                    trim(&p, &n);
-                    if (ci_eqn(p, n, "Parent Directory")) m->parent_link = true;
-                    in_link = false;
+                if (text_for & in_link) {
+                    if (window_is(link, "Parent Directory")) m->parent_link = true;
+                    text_for &= ~in_link;
                 }
             } else if (tag_is(t, "td")) {
                 in_cell = false;
@@ -130,22 +118,27 @@ int detect(const char *page, size_t len, markers *m, ctext *title)
                 const char *p = heading.p;
                 size_t n = heading.n;
                 trim(&p, &n);
-                if (ci_prefix(p, n, "Index of ")) m->index_heading = true;
-                in_h1 = false;
+                if (ci_prefix(p, n, "Index of "))
+                    m->index_heading = true;
+                else if (ci_prefix(p, n, "Directory listing for "))
+                    m->dirlist_heading = true;
+                else if (host_title_path(p, n))
+                    m->host_heading = true;
+                text_for &= ~in_h1;
             } else if (tag_is(t, "title")) {
-                if (in_title) {
+                if (text_for & in_title) {
                     title_done = true;
-                    in_title = false;
+                    text_for &= ~in_title;
                     if (aspnet(*m)) break;
                 }
             } else if (tag_is(t, "address")) {
-                in_address = false;
+                text_for &= ~in_address;
             }
-        } else { // TOK_TEXT
-            if (in_h1 && (rc = add_window(&heading, t)) != 0) break;
-            if (in_title && (rc = ct_add(title, t.text, t.len, k_title_cap, nullptr)) != 0) break;
-            if (in_link && (rc = add_window(&link, t)) != 0) break;
-            if (in_address && t.len >= 6 && ci_prefix(t.text, t.len, "Apache")) m->server_address = true;
+        } else if (text_for) { // TOK_TEXT
+            if ((text_for & in_h1) && (rc = add_window(&heading, t)) != 0) break;
+            if ((text_for & in_title) && (rc = ct_add(title, t.text, t.len, k_title_cap, nullptr)) != 0) break;
+            if ((text_for & in_link) && (rc = add_window(&link, t)) != 0) break;
+            if ((text_for & in_address) && t.len >= 6 && ci_prefix(t.text, t.len, "Apache")) m->server_address = true;
         }
     }
     ct_free(&heading);
@@ -187,14 +180,11 @@ int apache_passes(kldlp_ctx *c, const char *page, size_t len, bool table_first, 
     return KLDLP_E_NOT_LISTING;
 }
 
-int dispatch(kldlp_ctx *c, const char *page, size_t len, const markers &m)
+// The decision of the three original dialects. -1 when none of them takes
+// the page.
+int first_dialects(kldlp_ctx *c, const char *page, size_t len, const markers &m)
 {
     kldlp_result *r = c->res;
-    if (aspnet(m)) {
-        r->dialect = KLDLP_DIALECT_ASPNET;
-        r->variant = KLDLP_VARIANT_TABLE;
-        return aspnet_table_pass(c, page, len);
-    }
     if (m.sort_link) {
         r->dialect = KLDLP_DIALECT_APACHE;
         return apache_passes(c, page, len, true, m);
@@ -204,6 +194,12 @@ int dispatch(kldlp_ctx *c, const char *page, size_t len, const markers &m)
         return apache_passes(c, page, len, m.link_in_cell, m);
     }
     if (m.index_heading && m.pre) {
+        // Apache's pre form without sort links, icons or signature still
+        // heads its columns with their titles; nginx writes no header line.
+        if (apache_pre_header(m.pre_at, page + len)) {
+            r->dialect = KLDLP_DIALECT_APACHE;
+            return apache_passes(c, page, len, false, m);
+        }
         r->dialect = KLDLP_DIALECT_NGINX;
         r->variant = KLDLP_VARIANT_PRE;
         int pre_seen = 0;
@@ -212,20 +208,69 @@ int dispatch(kldlp_ctx *c, const char *page, size_t len, const markers &m)
     return KLDLP_E_NOT_LISTING;
 }
 
-// The folder path the title claims to list: the text after "Index of ",
-// character references decoded. A reference that had to be replaced leaves no
-// path, because a path with U+FFFD in it names no folder on the server; so do
-// bytes that are not UTF-8 (an Apache page in ISO-8859-1), which could not be
-// compared with a folder path or shown in a result either.
+int dispatch(kldlp_ctx *c, const char *page, size_t len, const markers &m, const ctext &title)
+{
+    kldlp_result *r = c->res;
+    if (aspnet(m)) {
+        // Rows classed "file" are also what Caddy's browse template writes;
+        // ASP.NET Core's own page is a table#index inside section#main.
+        const bool rows_alone = !(m.table_index && m.section_main);
+        if (rows_alone && m.caddy_sort) {
+            r->dialect = KLDLP_DIALECT_CADDY;
+            r->variant = KLDLP_VARIANT_TABLE;
+            return caddy_pass(c, page, len);
+        }
+        r->dialect = KLDLP_DIALECT_ASPNET;
+        r->variant = KLDLP_VARIANT_TABLE;
+        const int rc = aspnet_table_pass(c, page, len);
+        // An entry comes only from a name cell; only when every row was
+        // rejected is it worth asking whether any had one.
+        if (rc || !rows_alone || r->count || !r->rejected || aspnet_name_cell(page, len)) return rc;
+        // Rows with those classes but no name cell in any of them are no
+        // ASP.NET listing: reporting their rejection as an empty folder would
+        // hide every file. The rows are forgotten and the other rules decide.
+        r->dialect = 0;
+        r->variant = 0;
+        r->rejected = 0;
+    }
+    const int rc = first_dialects(c, page, len, m);
+    if (rc != KLDLP_E_NOT_LISTING) return rc;
+    // A refusal has counted nothing (no table was recognised, no pre or list
+    // pass ran), so the other servers start from a clean result.
+    r->dialect = 0;
+    r->variant = 0;
+    return late_dispatch(c, page, len, m, title);
+}
+
+// Where the folder path starts in a title of the dialect's own form, or 0:
+// "Index of /x/" (nginx, Apache, ASP.NET Core, lighttpd), "Directory listing
+// for /x/" (Python), "HOST - /x/" (IIS). Caddy's title is the folder's own
+// name, which names no path.
+size_t title_path_at(int32_t dialect, const char *p, size_t n)
+{
+    switch (dialect) {
+    case KLDLP_DIALECT_PYTHON: return ci_prefix(p, n, "Directory listing for ") ? 22 : 0;
+    case KLDLP_DIALECT_IIS: return host_title_path(p, n);
+    case KLDLP_DIALECT_CADDY: return 0;
+    default: return ci_prefix(p, n, "Index of ") ? 9 : 0;
+    }
+}
+
+// The folder path the title claims to list, character references decoded.
+// A reference that had to be replaced leaves no path, because a path with
+// U+FFFD in it names no folder on the server; so do bytes that are not UTF-8
+// (an Apache page in ISO-8859-1), which could not be compared with a folder
+// path or shown in a result either.
 int take_index_of(kldlp_result *r, const ctext &title)
 {
     const char *p = title.p;
     size_t n = title.n;
     if (!p) return 0;
     trim(&p, &n);
-    if (!ci_prefix(p, n, "Index of ")) return 0;
+    const size_t at = title_path_at(r->dialect, p, n);
+    if (!at) return 0;
     int bad = 0;
-    char *dec = kldlp_html_decode(p + 9, n - 9, &bad);
+    char *dec = kldlp_html_decode(p + at, n - at, &bad);
     if (!dec) return KLDLP_E_NOMEM;
     if (bad || !kldlp_utf8_valid(dec, strlen(dec))) {
         free(dec);
@@ -304,7 +349,7 @@ int kldlp_parse(const char *page, size_t len, const char *page_url, const kldlp_
     markers m{};
     ctext title{};
     int rc = detect(page, len, &m, &title);
-    if (rc == 0) rc = dispatch(&c, page, len, m);
+    if (rc == 0) rc = dispatch(&c, page, len, m, title);
     if (rc == 0) {
         decide_dates(&c);
         rc = take_index_of(res, title);

@@ -291,6 +291,10 @@ const char *kldlp_dialect_name(int32_t dialect)
     case KLDLP_DIALECT_ASPNET: return "aspnet";
     case KLDLP_DIALECT_NGINX: return "nginx";
     case KLDLP_DIALECT_APACHE: return "apache";
+    case KLDLP_DIALECT_LIGHTTPD: return "lighttpd";
+    case KLDLP_DIALECT_CADDY: return "caddy";
+    case KLDLP_DIALECT_PYTHON: return "python";
+    case KLDLP_DIALECT_IIS: return "iis";
     default: return "unknown";
     }
 }

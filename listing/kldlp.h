@@ -1,6 +1,7 @@
 // Listing parser: turns one HTML directory-listing page (ASP.NET Core directory
-// browsing, nginx autoindex, Apache mod_autoindex) and the URL it came from into
-// a table of entries. No global state: reentrant, several threads may parse
+// browsing, nginx autoindex, Apache mod_autoindex, lighttpd mod_dirlisting,
+// Caddy file_server browse, Python http.server, IIS directory browsing) and the
+// URL it came from into a table of entries. No global state: reentrant, several threads may parse
 // different pages at once.
 #pragma once
 
@@ -12,6 +13,10 @@ constexpr int32_t KLDLP_DIALECT_UNKNOWN = 0;
 constexpr int32_t KLDLP_DIALECT_ASPNET = 1;
 constexpr int32_t KLDLP_DIALECT_NGINX = 2;
 constexpr int32_t KLDLP_DIALECT_APACHE = 3;
+constexpr int32_t KLDLP_DIALECT_LIGHTTPD = 4;
+constexpr int32_t KLDLP_DIALECT_CADDY = 5;
+constexpr int32_t KLDLP_DIALECT_PYTHON = 6;
+constexpr int32_t KLDLP_DIALECT_IIS = 7;
 
 // Layout variants
 constexpr int32_t KLDLP_VARIANT_NONE = 0;
@@ -51,7 +56,7 @@ struct kldlp_result {
     uint64_t skipped;
     int32_t date_order;
     int32_t date_hinted;
-    char *index_of; // heap: the title's text after "Index of ", or null
+    char *index_of; // heap: the folder path the page title names ("Index of /x/"), or null
     uint64_t capacity;
     void *names; // internal: the heap blocks that hold the entries' names, released by kldlp_free
 };

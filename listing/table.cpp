@@ -10,6 +10,8 @@
 // Apache writes plain rows; its header row names the columns, through sort
 // links (?C=N;O=D, ?C=M;O=A, ?C=S;O=A) or, with SuppressColumnSorting, through
 // the header texts (Name, Last modified, Size). The name comes from the href.
+// lighttpd's mod_dirlisting table has the same shape (header texts Name, Last
+// Modified, Size, Type) and goes through the same pass.
 #include <cstdlib>
 #include <cstring>
 
@@ -97,14 +99,23 @@ int asp_finish(kldlp_ctx *c, asp_row *row)
     return add_name(c, name, len, hash, row->folder, size, date, date_len);
 }
 
+// A link of a row: its cell (-1: none) and its href, a view into the page.
+struct cell_link {
+    int cell;
+    const char *href;
+    size_t len;
+};
+
 struct gen_row {
     ctext cells[k_max_cells];
     int count;   // cells opened, including those beyond the 16th
     int cur;     // cell receiving text, -1 none
     bool header; // a <th> was seen
-    int link_cell;
-    const char *href; // view into the page
-    size_t href_len;
+    // The row's first link, and the first one in a later cell: Apache's
+    // IconsAreLinks puts the entry's link on its icon too, in the cell
+    // before the name.
+    cell_link first, next;
+    unsigned images; // bit i: cell i holds an image
 };
 
 struct columns {
@@ -118,9 +129,28 @@ void gen_start(gen_row *row)
     row->count = 0;
     row->cur = -1;
     row->header = false;
-    row->link_cell = -1;
-    row->href = nullptr;
-    row->href_len = 0;
+    row->first.cell = row->next.cell = -1;
+    row->images = 0;
+}
+
+// A cell that shows an image and no text: Apache's icon column.
+bool icon_only(const gen_row *row, int i)
+{
+    if (!(row->images >> i & 1)) return false;
+    const char *p = row->cells[i].p;
+    size_t n = row->cells[i].n;
+    trim(&p, &n);
+    return n == 0;
+}
+
+// The link that names the row's entry: the one in the name column when the
+// columns are known, else the first one in a cell that shows more than an
+// icon; a row with neither keeps its first link.
+const cell_link &entry_link(const gen_row *row, const columns &cols)
+{
+    if (row->next.cell < 0) return row->first;
+    if (cols.known) return row->first.cell != cols.name && row->next.cell == cols.name ? row->next : row->first;
+    return icon_only(row, row->first.cell) ? row->next : row->first;
 }
 
 void header_texts(const gen_row *row, columns *cols)
@@ -154,24 +184,26 @@ int gen_finish(kldlp_ctx *c, const gen_row *row, columns *cols, int *recognised)
         if (cols->known) *recognised = 1;
         return 0;
     }
-    if (row->link_cell < 0) return 0;
+    if (row->first.cell < 0) return 0;
     *recognised = 1;
-    if (row->href_len > c->lim->max_href) {
+    const cell_link &link = entry_link(row, *cols);
+    const int at = link.cell;
+    if (link.len > c->lim->max_href) {
         c->res->rejected++;
         return 0;
     }
     const ctext *date = nullptr, *size = nullptr;
     if (cols->known) {
-        if (row->link_cell == cols->name) {
+        if (at == cols->name) {
             date = cell_at(row, cols->date);
             size = cell_at(row, cols->size);
         }
     } else {
-        date = cell_at(row, row->link_cell + 1);
-        size = cell_at(row, row->link_cell + 2);
+        date = cell_at(row, at + 1);
+        size = cell_at(row, at + 2);
     }
     // An empty cell still counts as given; it reads as no size or date.
-    return add_href(c, row->href, row->href_len, size ? (size->p ? size->p : "") : nullptr, size ? size->n : 0,
+    return add_href(c, link.href, link.len, size ? (size->p ? size->p : "") : nullptr, size ? size->n : 0,
                     date ? (date->p ? date->p : "") : nullptr, date ? date->n : 0);
 }
 
@@ -244,6 +276,24 @@ int aspnet_table_pass(kldlp_ctx *c, const char *page, size_t len)
     return rc;
 }
 
+bool aspnet_name_cell(const char *page, size_t len)
+{
+    bool in_row = false;
+    token_walk w(page, len);
+    for (;;) {
+        const html_tok &t = w.next();
+        if (t.kind == TOK_EOF) return false;
+        if (t.kind == TOK_CLOSE) {
+            if (tag_is(t, "tr") || tag_is(t, "table") || tag_is(t, "tbody")) in_row = false;
+        } else if (t.kind == TOK_OPEN) {
+            if (tag_is(t, "tr"))
+                in_row = class_bits(t.attrs, t.attrs_len, {"file", "directory"}) != 0;
+            else if (in_row && tag_is(t, "td") && class_bits(t.attrs, t.attrs_len, {"name"}))
+                return true;
+        }
+    }
+}
+
 int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognised)
 {
     *recognised = 0;
@@ -279,24 +329,28 @@ int generic_table_pass(kldlp_ctx *c, const char *page, size_t len, int *recognis
                 row->cur = row->count < k_max_cells ? row->count : -1;
                 if (row->count < INT32_MAX) row->count++;
                 if (th) row->header = true;
-            } else if (row->cur >= 0 && tag_is(t, "a") && attr_of(t, "href", &v)) {
+            } else if (row->cur >= 0 && tag_is(t, "a")) {
+                if (!attr_of(t, "href", &v)) continue;
+                char letter;
                 if (row->header) {
-                    if (is_sort_link(v)) {
-                        if (v[3] == 'N') {
+                    if (sort_link(v, &letter)) {
+                        if (letter == 'N') {
                             cols.name = row->cur;
                             cols.known = true;
                             *recognised = 1;
-                        } else if (v[3] == 'M') {
+                        } else if (letter == 'M') {
                             cols.date = row->cur;
-                        } else if (v[3] == 'S') {
+                        } else if (letter == 'S') {
                             cols.size = row->cur;
                         }
                     }
-                } else if (row->link_cell < 0) {
-                    row->link_cell = row->cur;
-                    row->href = v.data();
-                    row->href_len = v.size();
+                } else if (row->first.cell < 0) {
+                    row->first = {row->cur, v.data(), v.size()};
+                } else if (row->next.cell < 0 && row->cur != row->first.cell) {
+                    row->next = {row->cur, v.data(), v.size()};
                 }
+            } else if (row->cur >= 0 && tag_is(t, "img")) {
+                row->images |= 1u << row->cur;
             }
         } else if (tag_is(t, "td") || tag_is(t, "th")) { // TOK_CLOSE
             row->cur = -1;

@@ -10,6 +10,7 @@
 #  include <stdlib.h>
 #  include <windows.h>
 #else
+#  include <sys/mman.h>
 #  include <sys/random.h>
 #endif
 
@@ -29,6 +30,8 @@ uint32_t rand32() noexcept
     return v;
 }
 
+void prefer_huge_pages(void *, size_t) noexcept {}
+
 #else
 void lock_acquire(lock *l) noexcept { l->m.lock(); }
 void lock_release(lock *l) noexcept { l->m.unlock(); }
@@ -40,6 +43,20 @@ uint32_t rand32() noexcept
     // a short or failed read leaves the value 0, as the contract allows.
     (void)getrandom(&v, sizeof v, 0);
     return v;
+}
+
+void prefer_huge_pages(void *p, size_t n) noexcept
+{
+#  if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t huge = uintptr_t{2} << 20;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + huge - 1) & ~(huge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(huge - 1);
+    // Refused advice (a kernel without transparent huge pages) changes nothing.
+    if (to > from) (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+#  else
+    (void)p;
+    (void)n;
+#  endif
 }
 #endif
 

@@ -4,18 +4,25 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace {
 
+// From this capacity on, a buffer (a listing page, the JSON of a large
+// folder) asks for huge pages.
+constexpr size_t k_large_block = size_t{4} << 20;
+
 // Room for n more bytes and the NUL. Capacities are 128 doubled as often as
-// needed. False when memory runs out (the buffer is then unchanged).
-bool reserve(klaspnet_buf *b, size_t n)
+// needed, or exactly the need for an empty buffer when exact is set. False
+// when memory runs out (the buffer is then unchanged).
+bool reserve(klaspnet_buf *b, size_t n, bool exact = false)
 {
     if (n > SIZE_MAX - b->len - 1) return false;
     size_t need = b->len + n + 1;
     if (need > b->cap) {
         size_t cap;
         if (b->cap == 0) {
-            cap = need <= 128 ? 128 : 256;
+            cap = exact ? need : need <= 128 ? 128 : 256;
         } else {
             cap = b->cap;
         }
@@ -23,8 +30,24 @@ bool reserve(klaspnet_buf *b, size_t n)
             if (cap > SIZE_MAX / 2) return false;
             cap *= 2;
         }
-        char *p = static_cast<char *>(std::realloc(b->data, cap));
-        if (!p) return false;
+        char *p;
+        if (b->secret || cap >= k_large_block) {
+            // A secret is copied rather than moved by realloc, which may leave
+            // the old bytes in freed memory. A large block is advised before
+            // it is touched, and copied too: moving a block that huge pages
+            // back splits them, page by page.
+            p = static_cast<char *>(std::malloc(cap));
+            if (!p) return false;
+            if (cap >= k_large_block) klaspnet::platform::prefer_huge_pages(p, cap);
+            if (b->data) {
+                std::memcpy(p, b->data, b->len + 1);
+                if (b->secret) klaspnet_wipe(b->data, b->cap);
+                std::free(b->data);
+            }
+        } else {
+            p = static_cast<char *>(std::realloc(b->data, cap));
+            if (!p) return false;
+        }
         b->data = p;
         b->cap = cap;
     }
@@ -42,10 +65,18 @@ int klaspnet_buf_add(klaspnet_buf *b, const void *bytes, size_t n)
     return 0;
 }
 
+int klaspnet_buf_reserve(klaspnet_buf *b, size_t n, bool exact)
+{
+    if (!reserve(b, n, exact)) return -1;
+    b->data[b->len] = '\0';
+    return 0;
+}
+
 int klaspnet_buf_adds(klaspnet_buf *b, const char *text) { return klaspnet_buf_add(b, text, std::strlen(text)); }
 
 void klaspnet_buf_free(klaspnet_buf *b)
 {
+    if (b->secret && b->data) klaspnet_wipe(b->data, b->cap);
     std::free(b->data);
     b->data = nullptr;
     b->len = 0;

@@ -10,6 +10,7 @@
 #include "source/transport_select.h"
 #include "transport/fake.h"
 
+using klaspnet::detail::io_hold;
 using klaspnet::detail::op_guard;
 
 namespace {
@@ -30,34 +31,32 @@ extern "C" {
 KLASPNET_API int32_t klaspnet_validate(const char *settings_json, char *dst, int32_t dst_len)
 {
     return op_guard(dst, dst_len,
-                    [&] { return klrch_get_impl()->validate(klaspnet_io_current(), settings_json, dst, dst_len); });
+                    [&] { return klrch_get_impl()->validate(io_hold().get(), settings_json, dst, dst_len); });
 }
 
 KLASPNET_API int32_t klaspnet_list(const char *settings_json, const char *folder_id, char *dst, int32_t dst_len)
 {
-    return op_guard(dst, dst_len, [&] {
-        return klrch_get_impl()->list(klaspnet_io_current(), settings_json, folder_id, dst, dst_len);
-    });
+    return op_guard(dst, dst_len,
+                    [&] { return klrch_get_impl()->list(io_hold().get(), settings_json, folder_id, dst, dst_len); });
 }
 
 KLASPNET_API int32_t klaspnet_stream_url(const char *settings_json, const char *entry_json, char *dst, int32_t dst_len)
 {
     return op_guard(dst, dst_len, [&] {
-        return klrch_get_impl()->stream_url(klaspnet_io_current(), settings_json, entry_json, dst, dst_len);
+        return klrch_get_impl()->stream_url(io_hold().get(), settings_json, entry_json, dst, dst_len);
     });
 }
 
 KLASPNET_API int32_t klaspnet_download(const char *settings_json, const char *entry_json, char *dst, int32_t dst_len)
 {
     return op_guard(dst, dst_len, [&] {
-        return klrch_get_impl()->download(klaspnet_io_current(), settings_json, entry_json, dst, dst_len);
+        return klrch_get_impl()->download(io_hold().get(), settings_json, entry_json, dst, dst_len);
     });
 }
 
 KLASPNET_API int32_t klaspnet_stat(const char *settings_json, const char *path, char *dst, int32_t dst_len)
 {
-    return op_guard(dst, dst_len,
-                    [&] { return klaspnet_stat_io(klaspnet_io_current(), settings_json, path, dst, dst_len); });
+    return op_guard(dst, dst_len, [&] { return klaspnet_stat_io(io_hold().get(), settings_json, path, dst, dst_len); });
 }
 
 KLASPNET_API int32_t klaspnet_parse(const char *html, const char *page_url, char *dst, int32_t dst_len)
@@ -75,7 +74,7 @@ KLASPNET_API const char *klaspnet_result_json(void)
     return plain_guard<const char *>("{}", [] { return klaspnet_result_json_impl(); });
 }
 
-KLASPNET_API const char *klaspnet_version(void) { return "1.0.0"; }
+KLASPNET_API const char *klaspnet_version(void) { return KLASPNET_VERSION_STRING; }
 
 KLASPNET_API const char *klaspnet_runtime_type(void) { return klrch_get_impl()->runtime_type; }
 

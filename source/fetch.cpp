@@ -36,11 +36,13 @@ constexpr char k_oom[] = "out of memory";
 
 // Overwrites every occurrence of secret in text: a secret of three or more
 // characters becomes exactly "***" (so its length is not shown), a shorter
-// one has each character replaced by "*".
+// one has each character replaced by "*". The bytes the text no longer
+// uses after it shrank are cleared: they held the rest of it.
 void mask(char *text, const char *secret)
 {
     size_t n = std::strlen(secret);
     if (n == 0) return;
+    const size_t before = std::strlen(text);
     char *p = text;
     while ((p = std::strstr(p, secret)) != nullptr) {
         if (n >= 3) {
@@ -52,6 +54,8 @@ void mask(char *text, const char *secret)
             p += n;
         }
     }
+    const size_t after = std::strlen(text);
+    if (after < before) klaspnet_wipe(text + after, before - after);
 }
 
 // The userinfo form of a credential ("%40" for "@", ...), null when it reads
@@ -59,7 +63,7 @@ void mask(char *text, const char *secret)
 // klaspnet_free_secret.
 char *pct_form(const char *s)
 {
-    klaspnet_buf b{};
+    klaspnet_buf b = klaspnet_secret_buf();
     if (klaspnet_buf_add_pct(&b, s, std::strlen(s)) != 0 || std::strcmp(b.data, s) == 0) {
         klaspnet_buf_wipe(&b);
         return nullptr;
@@ -81,18 +85,35 @@ void mask_both(char *text, const char *secret)
 
 void scrub(const klaspnet_conn *c, char *text)
 {
-    if (!c->user) return;
-    if (c->password && *c->password) mask_both(text, c->password);
-    if (std::strlen(c->user) > 3) mask_both(text, c->user);
+    const char *user = c->mask_user ? c->mask_user : c->user;
+    const char *password = c->mask_user ? c->mask_password : c->password;
+    if (!user) return;
+    if (password && *password) mask_both(text, password);
+    if (std::strlen(user) > 3) mask_both(text, user);
 }
 
+// "GET <redacted URL>: <reason>". The whole text is built and masked before
+// it is cut to the size of the error field, so that a cut can never keep the
+// first characters of a credential; it is then made valid UTF-8 (a
+// transport's text may be Latin-1) and cut on a whole character. A reason
+// longer than the room of the assembly buffer is cut there: 4 KiB is far
+// beyond the 255 bytes kept, also after masking shortened the text.
 void set_err(const klaspnet_conn *c, klaspnet_resp *r, const char *url, const char *reason)
 {
     char red[limits::url_msg_size];
     klaspnet_redact(url, red, sizeof red);
-    // Cut to the size of the error field; the cut is expected.
-    if (std::snprintf(r->error, sizeof r->error, "GET %s: %s", red, reason) < 0) r->error[0] = '\0';
-    scrub(c, r->error);
+    char whole[4096];
+    std::snprintf(whole, sizeof whole, "GET %s: %s", red, reason);
+    scrub(c, whole);
+    const size_t len = utf8_whole_prefix(whole, std::strlen(whole));
+    const char *text = whole;
+    char *fixed = utf8_repaired(whole, len);
+    if (fixed) text = fixed;
+    const size_t n = utf8_cut(text, fixed ? std::strlen(fixed) : len, sizeof r->error - 1);
+    std::memcpy(r->error, text, n);
+    r->error[n] = '\0';
+    klaspnet_free_secret(fixed);
+    klaspnet_wipe(whole, sizeof whole);
 }
 
 void set_plain_err(klaspnet_resp *r, const char *text) { std::snprintf(r->error, sizeof r->error, "%s", text); }
@@ -114,9 +135,12 @@ int with_userinfo(const char *url, const char *user, const char *password, klasp
     return 0;
 }
 
-void io_release(const velkaron_io *io, void *p)
+// Releases a body or an error text the transport returned. An error text is
+// cleared first: a transport may quote the request URL, credentials included.
+void io_release(const velkaron_io *io, void *p, bool text = false)
 {
     if (!p) return;
+    if (text) klaspnet_wipe(p, std::strlen(static_cast<char *>(p)));
     if (io->free)
         io->free(io->ctx, p);
     else
@@ -129,7 +153,7 @@ int fetch_plain(const klaspnet_conn *c, const char *url, int range, uint64_t lim
         set_plain_err(r, "the transport has no request headers (velkaron_io v1): Range cannot be sent");
         return -2;
     }
-    klaspnet_buf req{};
+    klaspnet_buf req = klaspnet_secret_buf();
     if (c->user && with_userinfo(url, c->user, c->password, &req) != 0) {
         klaspnet_buf_wipe(&req);
         set_err(c, r, url, k_oom);
@@ -145,10 +169,10 @@ int fetch_plain(const klaspnet_conn *c, const char *url, int range, uint64_t lim
     if (rc != 0 || !body) {
         set_err(c, r, url, err && *err ? err : "transport failure");
         io_release(io, body);
-        io_release(io, err);
+        io_release(io, err, true);
         return -1;
     }
-    io_release(io, err);
+    io_release(io, err, true);
     r->redirects = -1;
     r->status = status;
     size_t len = std::strlen(body);
@@ -156,12 +180,14 @@ int fetch_plain(const klaspnet_conn *c, const char *url, int range, uint64_t lim
         r->too_large = 1;
         r->body = static_cast<char *>(std::calloc(1, 1));
         r->body_len = 0;
+        io_release(io, body);
     } else {
-        r->body = static_cast<char *>(std::malloc(len + 1));
-        if (r->body) std::memcpy(r->body, body, len + 1);
+        // The page stays in the transport's own block, released through the
+        // transport: a listing of 16 MiB is never copied.
+        r->body = body;
+        r->body_io = io;
         r->body_len = len;
     }
-    io_release(io, body);
     r->final_url = klaspnet_strdup(url);
     if (!r->body || !r->final_url) {
         klaspnet_resp_free(r);
@@ -270,6 +296,12 @@ int32_t x_header(void *ctx, const char *name, const char *value)
         int64_t n = -1;
         if (read_num(&s, &n) <= 0) n = -1;
         k->content_length = n;
+        // A body of announced length is collected into one block of exactly
+        // that size, never grown and copied on the way. A length beyond the
+        // limit reserves nothing: that body is refused anyway.
+        if (n > 0 && !k->range && static_cast<uint64_t>(n) <= k->limit && k->body.cap == 0 &&
+            klaspnet_buf_reserve(&k->body, static_cast<size_t>(n), true) != 0)
+            k->oom = 1;
     } else if (name_is(name, "accept-ranges")) {
         k->accept_ranges = std::strstr(value, "bytes") != nullptr;
     }
@@ -297,9 +329,11 @@ int32_t x_body(void *ctx, const void *data, uint64_t len)
     return 1;
 }
 
-void http_release(const velkaron_http *http, void *p)
+void http_release(const velkaron_http *http, char *err)
 {
-    if (!p) return;
+    if (!err) return;
+    klaspnet_wipe(err, std::strlen(err));
+    void *p = err;
     if (http->free)
         http->free(http->ctx, p);
     else
@@ -532,11 +566,38 @@ int klaspnet_fetch(const klaspnet_conn *c, const char *url, int range, uint64_t 
     return c->http ? fetch_http(c, url, range, limit, r) : fetch_plain(c, url, range, limit, r);
 }
 
+namespace {
+
+void release_body(klaspnet_resp *r)
+{
+    if (r->body_io)
+        io_release(r->body_io, r->body);
+    else
+        std::free(r->body);
+    r->body = nullptr;
+    r->body_io = nullptr;
+}
+
+} // namespace
+
+void klaspnet_resp_drop_body(klaspnet_resp *r)
+{
+    if (!r) return;
+    release_body(r);
+    r->body_len = 0;
+}
+
 void klaspnet_resp_free(klaspnet_resp *r)
 {
     if (!r) return;
-    std::free(r->body);
+    release_body(r);
     std::free(r->final_url);
-    r->body = nullptr;
     r->final_url = nullptr;
+}
+
+void klaspnet_resp_wipe(klaspnet_resp *r)
+{
+    if (!r) return;
+    klaspnet_resp_free(r);
+    klaspnet_wipe(r->error, sizeof r->error);
 }

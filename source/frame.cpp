@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <yyjson.h>
-
 #include "common/limits.h"
 #include "common/text.h"
 #include "klaspnet/klaspnet.h"
@@ -27,72 +25,101 @@ const char k_empty_json[] = "{}";
 
 } // namespace
 
-void klaspnet_publish(const char *message, const char *result_json)
+void klaspnet_publish_owned(const char *message, char *result_json)
 {
-    // The copy is made before the lock so that the lock covers only a short
-    // memcpy and a pointer exchange.
-    char *copy = klaspnet_strdup(result_json ? result_json : k_empty_json);
-    char *old;
+    char *drop;
     {
         klaspnet::platform::guard g(g_res_lock);
         if (!message || !*message) {
             g_err[0] = '\0';
         } else {
             size_t n = std::strlen(message);
-            if (n > sizeof g_err - 1) n = sizeof g_err - 1; // cut at 511 bytes, without regard to UTF-8
+            // Cut at 511 bytes, on a whole character.
+            if (n > sizeof g_err - 1) n = klaspnet::text::utf8_whole_prefix(message, sizeof g_err - 1);
             std::memcpy(g_err, message, n);
             g_err[n] = '\0';
         }
-        old = g_json;
-        g_json = copy;
+        // The text handed out by klaspnet_result_json stays valid until the
+        // next call of that function, so a published text it still refers
+        // to is left to that slot.
+        drop = g_json != g_json_ret ? g_json : nullptr;
+        g_json = result_json;
     }
-    std::free(old);
+    std::free(drop);
+}
+
+void klaspnet_publish(const char *message, const char *result_json)
+{
+    // The copy is made before the lock so that the lock covers only a short
+    // memcpy and a pointer exchange. Out of memory publishes none ("{}").
+    klaspnet_publish_owned(message, result_json ? klaspnet_strdup(result_json) : nullptr);
 }
 
 namespace klaspnet::detail {
 
-int put_out(char *dst, int32_t dst_len, const char *text)
+namespace {
+
+// head, the n bytes at body, and tail into (dst, dst_len) with a NUL: all of
+// it, or "" when it does not fit. 0, or -9 with the size needed in *need.
+int put_parts(char *dst, int32_t dst_len, const char *head, const char *body, size_t n, const char *tail, size_t *need)
 {
-    bool usable = dst && dst_len > 0;
-    if (!text) {
-        if (!usable) return KLASPNET_E_BUFFER;
-        dst[0] = '\0';
-        return 0;
-    }
-    if (!usable) return KLASPNET_E_BUFFER;
-    size_t n = std::strlen(text);
-    if (static_cast<size_t>(dst_len) < n + 1) {
+    const size_t hn = std::strlen(head), tn = std::strlen(tail);
+    *need = hn + n + tn + 1;
+    if (!dst || dst_len <= 0) return KLASPNET_E_BUFFER;
+    if (static_cast<size_t>(dst_len) < *need) {
         dst[0] = '\0';
         return KLASPNET_E_BUFFER;
     }
-    std::memcpy(dst, text, n + 1);
+    std::memcpy(dst, head, hn);
+    std::memcpy(dst + hn, body, n);
+    std::memcpy(dst + hn + n, tail, tn + 1);
     return 0;
+}
+
+// The last error of a success: "" or, when the answer did not fit, the size
+// it needs.
+void publish_success(int rc, size_t need, char *result)
+{
+    char msg[96] = "";
+    if (rc == KLASPNET_E_BUFFER) std::snprintf(msg, sizeof msg, "output buffer too small: %zu bytes needed", need);
+    klaspnet_publish_owned(msg, result);
+}
+
+} // namespace
+
+int put_out(char *dst, int32_t dst_len, const char *text)
+{
+    if (!text) {
+        if (!dst || dst_len <= 0) return KLASPNET_E_BUFFER;
+        dst[0] = '\0';
+        return 0;
+    }
+    size_t need;
+    return put_parts(dst, dst_len, "", text, std::strlen(text), "", &need);
 }
 
 int fail(char *dst, int32_t dst_len, int code, const char *message)
 {
     // Messages may quote bytes the library did not make: a transport's error
-    // text, a page title cut at 200 bytes inside a character. The JSON writer
-    // refuses text that is not UTF-8, which would turn the error into "{}",
-    // so each byte that starts no well-formed sequence becomes U+FFFD.
+    // text, a page title cut at 200 bytes inside a character. The last error
+    // keeps the repaired text the error JSON shows: each byte that starts no
+    // well-formed sequence becomes U+FFFD.
     char *repaired = message ? text::utf8_repaired(message, std::strlen(message)) : nullptr;
     if (repaired) message = repaired;
-    char *json = nullptr;
-    if (yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr)) {
-        yyjson_mut_val *root = yyjson_mut_obj(doc);
-        if (root) {
-            yyjson_mut_doc_set_root(doc, root);
-            yyjson_mut_obj_add_str(doc, root, "error", message ? message : "");
-            yyjson_mut_obj_add_int(doc, root, "code", code);
-            json = yyjson_mut_write_opts(doc, 0, nullptr, nullptr, nullptr);
-        }
-        yyjson_mut_doc_free(doc);
-    }
-    klaspnet_publish(message, json);
-    if (dst && dst_len > 0) {
-        if (put_out(dst, dst_len, json ? json : "") != 0) dst[0] = '\0';
-    }
-    std::free(json);
+    json_writer w;
+    w.obj_begin();
+    w.key("error");
+    w.str(message ? message : "");
+    w.key("code");
+    w.num(code);
+    w.obj_end();
+    size_t n = 0;
+    char *json = w.take(&n);
+    // The buffer is written before the text is published: from then on
+    // another thread's publication may release it.
+    size_t need;
+    if (dst && dst_len > 0 && (!json || put_parts(dst, dst_len, "", json, n, "", &need) != 0)) dst[0] = '\0';
+    klaspnet_publish_owned(message, json);
     std::free(repaired);
     return code;
 }
@@ -106,14 +133,22 @@ int fail_url_too_long(char *dst, int32_t dst_len, const char *what)
 
 int done(char *dst, int32_t dst_len, const char *out_json, const char *publish_json)
 {
-    const char *pub = publish_json ? publish_json : out_json;
-    klaspnet_publish("", pub);
-    int rc = put_out(dst, dst_len, out_json);
-    if (rc == KLASPNET_E_BUFFER) {
-        char msg[96];
-        std::snprintf(msg, sizeof msg, "output buffer too small: %zu bytes needed", std::strlen(out_json) + 1);
-        klaspnet_publish(msg, pub);
-    }
+    char *pub = klaspnet_strdup(publish_json ? publish_json : out_json);
+    size_t need;
+    const int rc = put_parts(dst, dst_len, "", out_json, std::strlen(out_json), "", &need);
+    publish_success(rc, need, pub);
+    return rc;
+}
+
+int done_json(char *dst, int32_t dst_len, json_writer &w, const char *oom_message, answer_part part)
+{
+    size_t n = 0;
+    char *text = w.take(&n);
+    if (!text) return fail(dst, dst_len, KLASPNET_E_FAILED, oom_message);
+    if (part.len == SIZE_MAX) part = {0, n};
+    size_t need;
+    const int rc = put_parts(dst, dst_len, part.head, text + part.from, part.len, part.tail, &need);
+    publish_success(rc, need, text);
     return rc;
 }
 
@@ -128,14 +163,21 @@ const char *klaspnet_last_error_impl()
 
 const char *klaspnet_result_json_impl()
 {
-    klaspnet::platform::guard g(g_res_lock);
-    char *copy = klaspnet_strdup(g_json ? g_json : k_empty_json);
-    if (copy) {
-        std::free(g_json_ret);
-        g_json_ret = copy;
-        return copy;
+    // The published text never changes once published, so the slot hands
+    // out that text itself rather than a copy of it: it stays valid until
+    // the next call, because a publication leaves a text this slot refers
+    // to alone (klaspnet_publish_owned), and a listing of many megabytes is
+    // neither copied nor held twice.
+    char *drop;
+    const char *out;
+    {
+        klaspnet::platform::guard g(g_res_lock);
+        drop = g_json_ret != g_json ? g_json_ret : nullptr;
+        g_json_ret = g_json;
+        out = g_json ? g_json : k_empty_json;
     }
-    return g_json_ret ? g_json_ret : k_empty_json;
+    std::free(drop);
+    return out;
 }
 
 namespace klaspnet::detail {

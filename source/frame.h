@@ -1,9 +1,11 @@
 // Output-buffer convention, error JSON and the published last error / result.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "klaspnet/klaspnet.h"
+#include "source/json_writer.h"
 
 namespace klaspnet::detail {
 
@@ -19,6 +21,24 @@ int fail_url_too_long(char *dst, int32_t dst_len, const char *what);
 // End an operation with success: publish publish_json (or out_json when null)
 // with an empty last error, then write out_json into dst. 0 or -9.
 int done(char *dst, int32_t dst_len, const char *out_json, const char *publish_json);
+
+// The caller's answer as a part of the published text: the bytes [from,
+// from + len) of that text between head and tail. An operation writes one
+// text and hands the caller the piece it asked for (the items of a listing,
+// the proposed settings of a report), so the answer is never built twice.
+struct answer_part {
+    size_t from;
+    size_t len;
+    const char *head = "";
+    const char *tail = "";
+};
+
+// End an operation with success from its written result: the text is
+// published as it stands (taken over, not copied) and the answer part goes
+// into dst, whole with its NUL or not at all. 0 or -9. When a write ran out
+// of memory, the operation fails instead with -5 and oom_message. A part
+// with len SIZE_MAX stands for the whole text.
+int done_json(char *dst, int32_t dst_len, json_writer &w, const char *oom_message, answer_part part = {0, SIZE_MAX});
 
 // Runs an operation so that nothing it throws reaches the host: a stray
 // exception (memory exhausted inside a C++ container) ends the operation as
@@ -41,3 +61,7 @@ template <class F> int32_t op_guard(char *dst, int32_t dst_len, F &&f) noexcept
 
 // Replace the published last error and result ("{}" when result_json is null).
 void klaspnet_publish(const char *message, const char *result_json);
+// The same with a result the caller hands over: a malloc'd text that the
+// library frees once neither the published slot nor the copy handed out by
+// klaspnet_result_json refers to it (null publishes "{}").
+void klaspnet_publish_owned(const char *message, char *result_json);

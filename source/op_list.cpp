@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <yyjson.h>
-
+#include "common/text.h"
 #include "source/buf.h"
 #include "source/cfg.h"
 #include "source/frame.h"
+#include "source/json_writer.h"
 #include "source/ops.h"
 #include "source/page.h"
 #include "source/registry.h"
@@ -19,6 +19,9 @@ namespace klaspnet::detail {
 namespace {
 
 const char k_oom[] = "out of memory building the listing JSON";
+// The bytes of an item besides its texts and numbers: keys, quotes,
+// punctuation, "/" after the folder path and after a folder's URL.
+constexpr size_t k_item_fixed = 80;
 
 // A server that does not have the folder may answer with another listing
 // (a fallback to the root, a case-insensitive match). The page title names
@@ -38,14 +41,9 @@ struct list_state {
     klaspnet_buf path{};
     klaspnet_buf url{};
     page_slot page;
-    yyjson_mut_doc *out_doc = nullptr;
-    yyjson_mut_doc *pub_doc = nullptr;
 
     void release()
     {
-        yyjson_mut_doc_free(out_doc);
-        yyjson_mut_doc_free(pub_doc);
-        out_doc = pub_doc = nullptr;
         page.release();
         klaspnet_buf_free(&path);
         klaspnet_buf_free(&url);
@@ -56,41 +54,61 @@ struct list_state {
 
 } // namespace
 
-yyjson_mut_val *items_json(yyjson_mut_doc *doc, const klaspnet_page *page, const char *folder_path)
+bool write_items(json_writer &w, const klaspnet_page *page, json_span folder)
 {
-    yyjson_mut_val *arr = yyjson_mut_arr(doc);
-    if (!arr) return nullptr;
-    // Two buffers serve every entry: the folder path and the base URL stay
-    // in them as prefixes, only the name part is rewritten per entry.
-    klaspnet_buf path{};
-    klaspnet_buf url{};
-    bool ok = klaspnet_buf_adds(&path, folder_path) == 0 && klaspnet_buf_adds(&path, "/") == 0 &&
-              klaspnet_buf_adds(&url, page->base_url) == 0;
-    const size_t path_prefix = path.len;
-    const size_t url_prefix = url.len;
     const kldlp_result &r = page->result;
-    for (uint64_t i = 0; ok && i < r.count; ++i) {
-        const kldlp_entry &e = r.items[i];
-        if (!e.name) {
-            ok = false;
-            break;
-        }
-        path.len = path_prefix;
-        url.len = url_prefix;
-        ok = klaspnet_buf_adds(&path, e.name) == 0 && klaspnet_buf_add_pct(&url, e.name, std::strlen(e.name)) == 0 &&
-             (!e.folder || klaspnet_buf_adds(&url, "/") == 0);
-        if (!ok) break;
-        yyjson_mut_val *item = yyjson_mut_obj(doc);
-        ok = item && yyjson_mut_obj_add_strcpy(doc, item, "name", e.name) &&
-             yyjson_mut_obj_add_strncpy(doc, item, "path", path.data, path.len) &&
-             yyjson_mut_obj_add_bool(doc, item, "folder", e.folder != 0) &&
-             yyjson_mut_obj_add_int(doc, item, "size", e.size) &&
-             yyjson_mut_obj_add_int(doc, item, "mtime_ms", e.mtime_ms) &&
-             yyjson_mut_obj_add_strncpy(doc, item, "url", url.data, url.len) && yyjson_mut_arr_append(arr, item);
+    const size_t base_n = std::strlen(page->base_url);
+    // The text is sized once for the whole array, from the names' lengths,
+    // so that it need not grow (and move) while a large listing is written.
+    uint64_t names = 0;
+    for (uint64_t i = 0; i < r.count; ++i) {
+        if (!r.items[i].name) return false;
+        names += std::strlen(r.items[i].name);
     }
-    klaspnet_buf_free(&path);
-    klaspnet_buf_free(&url);
-    return ok ? arr : nullptr;
+    w.reserve(static_cast<size_t>(r.count * (k_item_fixed + 2 * json_num_max + folder.len + base_n) + 3 * names));
+    // Every item's path starts with the folder path and its URL with the
+    // base URL: both are escaped once, and copied from the text already
+    // written (the report's "folder", the first item's "url") after that.
+    json_span base{};
+    w.arr_begin();
+    for (uint64_t i = 0; i < r.count; ++i) {
+        const kldlp_entry &e = r.items[i];
+        const size_t n = std::strlen(e.name);
+        const size_t max = k_item_fixed + 2 * json_escape_max(n) + folder.len +
+                           (i ? base.len : json_escape_max(base_n)) + 3 * n + 2 * json_num_max;
+        char *p = w.value_begin(max);
+        if (!p) break;
+        const char *text = w.data();
+        p = json_put(p, "{\"name\":\"");
+        const char *name = p;
+        p = json_escape_to(p, e.name, n);
+        const size_t name_len = static_cast<size_t>(p - name);
+        p = json_put(p, "\",\"path\":\"");
+        std::memcpy(p, text + folder.from, folder.len);
+        p += folder.len;
+        *p++ = '/';
+        std::memcpy(p, name, name_len);
+        p += name_len;
+        p = e.folder ? json_put(p, "\",\"folder\":true,\"size\":") : json_put(p, "\",\"folder\":false,\"size\":");
+        p = json_put_num(p, e.size);
+        p = json_put(p, ",\"mtime_ms\":");
+        p = json_put_num(p, e.mtime_ms);
+        p = json_put(p, ",\"url\":\"");
+        if (i == 0) {
+            base.from = static_cast<size_t>(p - text);
+            p = json_escape_to(p, page->base_url, base_n);
+            base.len = static_cast<size_t>(p - text) - base.from;
+        } else {
+            std::memcpy(p, text + base.from, base.len);
+            p += base.len;
+        }
+        p = text::pct_encode_to(p, e.name, n, text::k_keep_unreserved);
+        if (e.folder) *p++ = '/';
+        p = json_put(p, "\"}");
+        w.value_end(p);
+    }
+    w.arr_end();
+    return true;
 }
 
 int32_t h_list(const velkaron_io *io, const char *settings_json, const char *folder_id, char *dst, int32_t dst_len)
@@ -104,7 +122,7 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
     if (klaspnet_path_url(s.cfg.root.url, s.path.data, 1, &s.url) != 0)
         return fail_url_too_long(dst, dst_len, "folder");
 
-    klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
+    const klaspnet_conn conn = conn_of(io, s.cfg.root);
     if (!s.page.allocate()) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
     char msg[limits::url_msg_size];
     rc = get_page(&conn, s.url.data, s.cfg.date_order, s.page.page, msg);
@@ -120,33 +138,24 @@ int32_t h_list(const velkaron_io *io, const char *settings_json, const char *fol
         return fail(dst, dst_len, KLASPNET_E_FAILED, msg);
     }
 
-    s.out_doc = yyjson_mut_doc_new(nullptr);
-    s.pub_doc = yyjson_mut_doc_new(nullptr);
-    yyjson_mut_val *out = s.out_doc ? yyjson_mut_obj(s.out_doc) : nullptr;
-    yyjson_mut_val *pub = s.pub_doc ? yyjson_mut_obj(s.pub_doc) : nullptr;
-    yyjson_mut_val *out_items = out ? items_json(s.out_doc, s.page.page, folder) : nullptr;
-    yyjson_mut_val *pub_items = pub ? items_json(s.pub_doc, s.page.page, folder) : nullptr;
-    if (!out_items || !pub_items) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
-
-    yyjson_mut_doc_set_root(s.out_doc, out);
-    // The answer is nothing but its items: without them the host would see an
-    // empty folder, so this addition, unlike the report's keys, must succeed.
-    if (!yyjson_mut_obj_add_val(s.out_doc, out, "items", out_items))
-        return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
-
-    yyjson_mut_doc_set_root(s.pub_doc, pub);
-    yyjson_mut_obj_add_str(s.pub_doc, pub, "op", "list");
-    yyjson_mut_obj_add_int(s.pub_doc, pub, "code", 0);
-    yyjson_mut_obj_add_strncpy(s.pub_doc, pub, "folder", folder, s.path.len);
-    add_page_meta(s.pub_doc, pub, s.page.page, conn.http != nullptr);
-    yyjson_mut_obj_add_val(s.pub_doc, pub, "items", pub_items);
-
-    char *out_text = write_json(s.out_doc);
-    char *pub_text = write_json(s.pub_doc);
-    // The page, the documents and the credentials go before the texts are
-    // handed over.
+    // One text: the report, whose items array is also the answer.
+    json_writer w;
+    w.obj_begin();
+    w.key("op");
+    w.str("list");
+    w.key("code");
+    w.num(0);
+    w.key("folder");
+    const json_span folder_at = w.str(folder, s.path.len);
+    add_page_meta(w, s.page.page, conn.http != nullptr);
+    w.key("items");
+    const size_t items_from = w.size();
+    if (!write_items(w, s.page.page, folder_at)) return fail(dst, dst_len, KLASPNET_E_FAILED, k_oom);
+    const size_t items_len = w.size() - items_from;
+    w.obj_end();
+    // The page and the credentials go before the text is handed over.
     s.release();
-    return answer(dst, dst_len, out_text, pub_text, true, k_oom);
+    return done_json(dst, dst_len, w, k_oom, {items_from, items_len, "{\"items\":", "}"});
 }
 
 } // namespace klaspnet::detail

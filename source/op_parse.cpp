@@ -1,18 +1,21 @@
 // The parse operation: a listing page the host already holds, turned into the
 // listing JSON without any network access, transport or settings.
-#include <yyjson.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "listing/kldlp.h"
 #include "source/frame.h"
+#include "source/json_writer.h"
 #include "source/ops.h"
 #include "source/page.h"
 
 using namespace klaspnet::detail;
 
 namespace {
+
+// The bytes of an item besides its name and numbers: keys, quotes and
+// punctuation.
+constexpr size_t k_item_fixed = 56;
 
 int parse_failure(char *dst, int32_t dst_len, int rc)
 {
@@ -28,38 +31,44 @@ int parse_failure(char *dst, int32_t dst_len, int rc)
     }
 }
 
-// Serialise the result; null when memory ran out. Every addition is checked:
-// a listing with an item or a key silently left out would tell the host a
-// different folder than the page shows, so a partial document is a failure.
-char *to_json(const kldlp_result &r)
+// The listing JSON, straight into the writer. Every part is checked, once,
+// at the end: a listing with an item or a key left out would tell the host
+// a different folder than the page shows, so a partial text is a failure.
+// False when an entry has no name.
+bool write_listing(json_writer &w, const kldlp_result &r)
 {
-    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
-    if (!doc) return nullptr;
-    yyjson_mut_val *root = yyjson_mut_obj(doc);
-    yyjson_mut_val *items = yyjson_mut_arr(doc);
-    bool ok = root && items;
-    if (ok) {
-        yyjson_mut_doc_set_root(doc, root);
-        ok = yyjson_mut_obj_add_str(doc, root, "op", "parse") &&
-             yyjson_mut_obj_add_str(doc, root, "dialect", kldlp_dialect_name(r.dialect)) &&
-             yyjson_mut_obj_add_str(doc, root, "variant", kldlp_variant_name(r.variant)) &&
-             yyjson_mut_obj_add_str(doc, root, "date_order", klaspnet_order_text(r.date_order)) &&
-             yyjson_mut_obj_add_int(doc, root, "count", static_cast<int64_t>(r.count)) &&
-             yyjson_mut_obj_add_int(doc, root, "rejected", static_cast<int64_t>(r.rejected)) &&
-             yyjson_mut_obj_add_int(doc, root, "skipped", static_cast<int64_t>(r.skipped));
+    w.obj_begin();
+    w.key("op");
+    w.str("parse");
+    add_listing_kind(w, r);
+    add_listing_counts(w, r);
+    w.key("items");
+    // Sized once from the names' lengths, so that the text need not grow
+    // (and move) while a large listing is written.
+    uint64_t names = 0;
+    for (uint64_t i = 0; i < r.count; ++i) {
+        if (!r.items[i].name) return false;
+        names += std::strlen(r.items[i].name);
     }
-    for (uint64_t i = 0; ok && i < r.count; i++) {
+    w.reserve(static_cast<size_t>(r.count * (k_item_fixed + 2 * json_num_max) + names + names / 4));
+    w.arr_begin();
+    for (uint64_t i = 0; i < r.count; i++) {
         const kldlp_entry &e = r.items[i];
-        yyjson_mut_val *o = yyjson_mut_obj(doc);
-        ok = o && yyjson_mut_obj_add_strcpy(doc, o, "name", e.name) &&
-             yyjson_mut_obj_add_bool(doc, o, "folder", e.folder != 0) &&
-             yyjson_mut_obj_add_int(doc, o, "size", e.size) && yyjson_mut_obj_add_int(doc, o, "mtime_ms", e.mtime_ms) &&
-             yyjson_mut_arr_append(items, o);
+        const size_t n = std::strlen(e.name);
+        char *p = w.value_begin(k_item_fixed + json_escape_max(n) + 2 * json_num_max);
+        if (!p) break;
+        p = json_put(p, "{\"name\":\"");
+        p = json_escape_to(p, e.name, n);
+        p = e.folder ? json_put(p, "\",\"folder\":true,\"size\":") : json_put(p, "\",\"folder\":false,\"size\":");
+        p = json_put_num(p, e.size);
+        p = json_put(p, ",\"mtime_ms\":");
+        p = json_put_num(p, e.mtime_ms);
+        *p++ = '}';
+        w.value_end(p);
     }
-    ok = ok && yyjson_mut_obj_add_val(doc, root, "items", items);
-    char *json = ok ? write_json(doc) : nullptr;
-    yyjson_mut_doc_free(doc);
-    return json;
+    w.arr_end();
+    w.obj_end();
+    return true;
 }
 
 } // namespace
@@ -73,7 +82,9 @@ int32_t klaspnet_parse_page(const char *html, const char *page_url, char *dst, i
         kldlp_free(&r);
         return parse_failure(dst, dst_len, rc);
     }
-    char *json = to_json(r);
+    json_writer w;
+    const bool named = write_listing(w, r);
     kldlp_free(&r);
-    return answer(dst, dst_len, json, nullptr, false, "out of memory");
+    if (!named) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
+    return done_json(dst, dst_len, w, "out of memory");
 }

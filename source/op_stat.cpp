@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <yyjson.h>
-
 #include "source/buf.h"
 #include "source/cfg.h"
 #include "source/frame.h"
+#include "source/json_writer.h"
 #include "source/ops.h"
 #include "source/page.h"
 #include "source/registry.h"
@@ -28,7 +27,7 @@ struct stat_state {
 
     void release()
     {
-        klaspnet_resp_free(&resp);
+        klaspnet_resp_wipe(&resp);
         klaspnet_buf_free(&path);
         klaspnet_buf_free(&url);
         klaspnet_root_free(&cfg.root);
@@ -36,8 +35,8 @@ struct stat_state {
     ~stat_state() { release(); }
 };
 
-// The answer object, or null when memory runs out.
-char *stat_json(const stat_state &s)
+// The answer object.
+void write_stat(json_writer &w, const stat_state &s)
 {
     const klaspnet_resp &r = s.resp;
     const bool ranged = r.status == 206 && r.range_first == 0;
@@ -48,21 +47,22 @@ char *stat_json(const stat_state &s)
         size = r.content_length;
     char shown[limits::url_msg_size];
     klaspnet_redact(r.final_url, shown, sizeof shown);
-
-    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
-    if (!doc) return nullptr;
-    char *text = nullptr;
-    if (yyjson_mut_val *o = yyjson_mut_obj(doc)) {
-        yyjson_mut_doc_set_root(doc, o);
-        if (yyjson_mut_obj_add_str(doc, o, "op", "stat") &&
-            yyjson_mut_obj_add_strncpy(doc, o, "path", s.path.data, s.path.len) &&
-            yyjson_mut_obj_add_strcpy(doc, o, "url", shown) && yyjson_mut_obj_add_int(doc, o, "http", r.status) &&
-            yyjson_mut_obj_add_bool(doc, o, "range", ranged) && yyjson_mut_obj_add_int(doc, o, "size", size) &&
-            yyjson_mut_obj_add_int(doc, o, "redirects", r.redirects))
-            text = write_json(doc);
-    }
-    yyjson_mut_doc_free(doc);
-    return text;
+    w.obj_begin();
+    w.key("op");
+    w.str("stat");
+    w.key("path");
+    w.str(s.path.data, s.path.len);
+    w.key("url");
+    w.str(shown);
+    w.key("http");
+    w.num(r.status);
+    w.key("range");
+    w.boolean(ranged);
+    w.key("size");
+    w.num(size);
+    w.key("redirects");
+    w.num(r.redirects);
+    w.obj_end();
 }
 
 } // namespace
@@ -72,7 +72,7 @@ int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const
     stat_state s;
     int rc = load_cfg(settings_json, &s.cfg);
     if (rc != 0) return fail(dst, dst_len, rc, s.cfg.msg);
-    klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
+    const klaspnet_conn conn = conn_of(io, s.cfg.root);
     if (klaspnet_path_norm(path, &s.path) != 0 || s.path.len == 0)
         return fail(dst, dst_len, KLASPNET_E_NOT_FOUND, "path is not a file path");
     if (!conn.http)
@@ -95,7 +95,8 @@ int32_t klaspnet_stat_io(const velkaron_io *io, const char *settings_json, const
         return fail(dst, dst_len, rc, msg);
     }
 
-    char *text = stat_json(s);
+    json_writer w;
+    write_stat(w, s);
     s.release();
-    return answer(dst, dst_len, text, nullptr, false, "out of memory");
+    return done_json(dst, dst_len, w, "out of memory");
 }

@@ -19,6 +19,12 @@ namespace klaspnet::detail {
 
 namespace {
 
+// A document written compactly; null when memory runs out.
+char *write_json(yyjson_mut_doc *doc, const yyjson_alc *alc = nullptr)
+{
+    return doc ? yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr) : nullptr;
+}
+
 const char k_no_path[] = "entry has no \"path\" string";
 const char k_not_file[] = "entry path is not a file path (empty, ., .. or control characters)";
 

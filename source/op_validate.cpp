@@ -6,11 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <yyjson.h>
-
 #include "source/buf.h"
 #include "source/cfg.h"
 #include "source/frame.h"
+#include "source/json_writer.h"
 #include "source/ops.h"
 #include "source/page.h"
 #include "source/registry.h"
@@ -31,14 +30,9 @@ struct validate_state {
     klaspnet_cfg cfg{};
     page_slot page;
     klaspnet_buf file_url{};
-    yyjson_mut_doc *set_doc = nullptr;
-    yyjson_mut_doc *rep_doc = nullptr;
 
     void release()
     {
-        yyjson_mut_doc_free(set_doc);
-        yyjson_mut_doc_free(rep_doc);
-        set_doc = rep_doc = nullptr;
         page.release();
         klaspnet_buf_free(&file_url);
         klaspnet_root_free(&cfg.root);
@@ -66,7 +60,7 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
     if (klaspnet_fetch(&conn, file_url, 1, limits::probe_keep, &resp) != 0) {
         p.verdict = "failed";
         klaspnet_msgf(p.note, sizeof p.note, "%s", resp.error);
-        klaspnet_resp_free(&resp);
+        klaspnet_resp_wipe(&resp);
         return;
     }
     p.http = resp.status;
@@ -86,7 +80,7 @@ void run_probe(const klaspnet_conn &conn, const char *file_url, probe &p)
         p.verdict = "failed";
         klaspnet_msgf(p.note, sizeof p.note, "HTTP %ld", static_cast<long>(resp.status));
     }
-    klaspnet_resp_free(&resp);
+    klaspnet_resp_wipe(&resp);
 }
 
 // Probes the chosen file (or says there is none). -1 when memory runs out
@@ -127,41 +121,68 @@ bool rewritten(const klaspnet_page &page, const klaspnet_root &root)
 
 // Proposed settings: only what validation found. The host stores this
 // object as it is, so a finding left out (a new ID, the moved URL, the date
-// order) would be lost without notice: each addition must succeed.
-bool add_settings(yyjson_mut_doc *doc, yyjson_mut_val *set, const validate_state &s, bool moved)
+// order) would be lost without notice: the report is written whole or not at
+// all.
+void write_settings(json_writer &w, const validate_state &s, bool moved)
 {
     const kldlp_result &r = s.page.page->result;
-    bool whole = yyjson_mut_obj_add_str(doc, set, "RuntimeType", "ASPNET");
-    if (whole && !s.cfg.has_id) {
+    w.obj_begin();
+    w.key("RuntimeType");
+    w.str("ASPNET");
+    if (!s.cfg.has_id) {
         char id[37];
         klaspnet_guid(id);
-        whole = yyjson_mut_obj_add_strcpy(doc, set, "ID", id);
+        w.key("ID");
+        w.str(id);
     }
-    if (whole && moved) whole = yyjson_mut_obj_add_strcpy(doc, set, "URL", s.page.page->base_url);
+    if (moved) {
+        w.key("URL");
+        w.str(s.page.page->base_url);
+    }
     const int32_t order = r.date_order;
-    if (whole && !r.date_hinted && (order == KLDLP_ORDER_DMY || order == KLDLP_ORDER_MDY))
-        whole = yyjson_mut_obj_add_str(doc, set, "DateOrder", order == KLDLP_ORDER_DMY ? "dmy" : "mdy");
-    return whole;
+    if (!r.date_hinted && (order == KLDLP_ORDER_DMY || order == KLDLP_ORDER_MDY)) {
+        w.key("DateOrder");
+        w.str(order == KLDLP_ORDER_DMY ? "dmy" : "mdy");
+    }
+    w.obj_end();
 }
 
-// The report: page facts, the rewrite finding, the Range verdict and a copy
-// of the proposed settings. Keys that cannot be added are left out.
-void add_report(yyjson_mut_doc *doc, yyjson_mut_val *rep, const validate_state &s, bool has_http, bool moved,
-                const kldlp_entry *file, const probe &p, yyjson_mut_val *set)
+// The report: page facts, the rewrite finding, the Range verdict and, last,
+// the proposed settings, which are also the answer. Where the settings
+// stand in the text goes to *settings.
+void write_report(json_writer &w, const validate_state &s, bool has_http, bool moved, const kldlp_entry *file,
+                  const probe &p, answer_part *settings)
 {
-    yyjson_mut_obj_add_str(doc, rep, "op", "validate");
-    yyjson_mut_obj_add_int(doc, rep, "code", 0);
-    add_page_meta(doc, rep, s.page.page, has_http);
-    yyjson_mut_obj_add_bool(doc, rep, "url_rewritten", moved);
-    if (yyjson_mut_val *range = yyjson_mut_obj(doc)) {
-        yyjson_mut_obj_add_str(doc, range, "verdict", p.verdict);
-        if (file) yyjson_mut_obj_add_strcpy(doc, range, "file", file->name);
-        yyjson_mut_obj_add_int(doc, range, "http", p.http);
-        yyjson_mut_obj_add_int(doc, range, "size", p.size);
-        if (p.note[0]) yyjson_mut_obj_add_strcpy(doc, range, "note", p.note);
-        yyjson_mut_obj_add_val(doc, rep, "range", range);
+    w.obj_begin();
+    w.key("op");
+    w.str("validate");
+    w.key("code");
+    w.num(0);
+    add_page_meta(w, s.page.page, has_http);
+    w.key("url_rewritten");
+    w.boolean(moved);
+    w.key("range");
+    w.obj_begin();
+    w.key("verdict");
+    w.str(p.verdict);
+    if (file) {
+        w.key("file");
+        w.str(file->name);
     }
-    if (yyjson_mut_val *copy = yyjson_mut_val_mut_copy(doc, set)) yyjson_mut_obj_add_val(doc, rep, "settings", copy);
+    w.key("http");
+    w.num(p.http);
+    w.key("size");
+    w.num(p.size);
+    if (p.note[0]) {
+        w.key("note");
+        w.str(p.note);
+    }
+    w.obj_end();
+    w.key("settings");
+    settings->from = w.size();
+    write_settings(w, s, moved);
+    settings->len = w.size() - settings->from;
+    w.obj_end();
 }
 
 } // namespace
@@ -173,7 +194,7 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
     if (rc != 0) return fail(dst, dst_len, rc, s.cfg.msg);
     if (!io || !io->get) return fail(dst, dst_len, KLASPNET_E_INVALID, "no velkaron_io transport");
 
-    klaspnet_conn conn{io, klaspnet_http_for(io), s.cfg.root.user, s.cfg.root.pass};
+    const klaspnet_conn conn = conn_of(io, s.cfg.root);
     if (!s.page.allocate()) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     char msg[limits::url_msg_size];
     rc = get_page(&conn, s.cfg.root.url, s.cfg.date_order, s.page.page, msg);
@@ -184,20 +205,11 @@ int32_t h_validate(const velkaron_io *io, const char *settings_json, char *dst, 
     if (probe_root(s, conn, file, p) != 0) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
     const bool moved = rewritten(*s.page.page, s.cfg.root);
 
-    s.set_doc = yyjson_mut_doc_new(nullptr);
-    s.rep_doc = yyjson_mut_doc_new(nullptr);
-    yyjson_mut_val *set = s.set_doc ? yyjson_mut_obj(s.set_doc) : nullptr;
-    yyjson_mut_val *rep = s.rep_doc ? yyjson_mut_obj(s.rep_doc) : nullptr;
-    if (!set || !rep) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-    yyjson_mut_doc_set_root(s.set_doc, set);
-    yyjson_mut_doc_set_root(s.rep_doc, rep);
-    if (!add_settings(s.set_doc, set, s, moved)) return fail(dst, dst_len, KLASPNET_E_FAILED, "out of memory");
-    add_report(s.rep_doc, rep, s, conn.http != nullptr, moved, file, p, set);
-
-    char *out_text = write_json(s.set_doc);
-    char *rep_text = write_json(s.rep_doc);
+    json_writer w;
+    answer_part settings{0, 0};
+    write_report(w, s, conn.http != nullptr, moved, file, p, &settings);
     s.release();
-    return answer(dst, dst_len, out_text, rep_text, true, "out of memory");
+    return done_json(dst, dst_len, w, "out of memory", settings);
 }
 
 } // namespace klaspnet::detail

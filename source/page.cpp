@@ -10,16 +10,20 @@
 #include <cstring>
 
 #include "source/frame.h"
+#include "source/registry.h"
 #include "source/url.h"
 
 using klaspnet::limits::url_max;
 
 void klaspnet_msgf(char *out, size_t size, const char *fmt, ...)
 {
+    if (!out || size == 0) return;
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(out, size, fmt, ap);
+    const int n = std::vsnprintf(out, size, fmt, ap);
     va_end(ap);
+    // A message cut short ends on a whole character.
+    if (n >= 0 && static_cast<size_t>(n) >= size) out[klaspnet::text::utf8_whole_prefix(out, size - 1)] = '\0';
 }
 
 int klaspnet_base_url(const char *final_url, char out[url_max + 1])
@@ -74,6 +78,11 @@ const char *refusal_reason(int rc, char *buf, size_t size)
     }
 }
 
+klaspnet_conn conn_of(const velkaron_io *io, const klaspnet_root &root)
+{
+    return klaspnet_conn{io, klaspnet_http_for(io), root.user, root.pass, root.user, root.pass};
+}
+
 int map_status(int status)
 {
     if (status >= 200 && status <= 299) return KLASPNET_OK;
@@ -114,6 +123,10 @@ int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, kla
     opts.date_order = date_order;
     rc = kldlp_parse(page->resp.body, static_cast<size_t>(page->resp.body_len), page->resp.final_url, &opts,
                      &page->result);
+    // The listing owns its names and title (kldlp.h): the page text is done
+    // with, and a page of up to 16 MiB need not stay beside the JSON written
+    // from its listing.
+    klaspnet_resp_drop_body(&page->resp);
     if (rc == KLDLP_E_NOT_LISTING) {
         klaspnet_msgf(msg, limits::url_msg_size,
                       "GET %s: HTTP %ld but the page is not a directory index (no ASP.NET, nginx or "
@@ -135,25 +148,45 @@ int get_page(const klaspnet_conn *conn, const char *url, int32_t date_order, kla
     return KLASPNET_OK;
 }
 
-void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page *page, int has_http)
+void add_listing_kind(json_writer &w, const kldlp_result &r)
 {
-    if (!doc || !obj || !yyjson_mut_is_obj(obj)) return;
+    w.key("dialect");
+    w.str(kldlp_dialect_name(r.dialect));
+    w.key("variant");
+    w.str(kldlp_variant_name(r.variant));
+    w.key("date_order");
+    w.str(klaspnet_order_text(r.date_order));
+}
+
+void add_listing_counts(json_writer &w, const kldlp_result &r)
+{
+    w.key("count");
+    w.num(static_cast<int64_t>(r.count));
+    w.key("rejected");
+    w.num(static_cast<int64_t>(r.rejected));
+    w.key("skipped");
+    w.num(static_cast<int64_t>(r.skipped));
+}
+
+void add_page_meta(json_writer &w, const klaspnet_page *page, int has_http)
+{
     const kldlp_result &r = page->result;
     char shown[limits::url_msg_size];
     klaspnet_redact(page->resp.final_url, shown, sizeof shown);
-    // Each addition may fail for lack of memory; the key is then left out
-    // and the next one is still tried.
-    yyjson_mut_obj_add_str(doc, obj, "dialect", kldlp_dialect_name(r.dialect));
-    yyjson_mut_obj_add_str(doc, obj, "variant", kldlp_variant_name(r.variant));
-    yyjson_mut_obj_add_str(doc, obj, "date_order", klaspnet_order_text(r.date_order));
-    yyjson_mut_obj_add_bool(doc, obj, "date_hinted", r.date_hinted != 0);
-    yyjson_mut_obj_add_strcpy(doc, obj, "final_url", shown);
-    yyjson_mut_obj_add_int(doc, obj, "redirects", page->resp.redirects);
-    yyjson_mut_obj_add_str(doc, obj, "transport", has_http ? "velkaron_http" : "velkaron_io");
-    yyjson_mut_obj_add_int(doc, obj, "count", static_cast<int64_t>(r.count));
-    yyjson_mut_obj_add_int(doc, obj, "rejected", static_cast<int64_t>(r.rejected));
-    yyjson_mut_obj_add_int(doc, obj, "skipped", static_cast<int64_t>(r.skipped));
-    if (r.index_of) yyjson_mut_obj_add_strcpy(doc, obj, "index_of", r.index_of);
+    add_listing_kind(w, r);
+    w.key("date_hinted");
+    w.boolean(r.date_hinted != 0);
+    w.key("final_url");
+    w.str(shown);
+    w.key("redirects");
+    w.num(page->resp.redirects);
+    w.key("transport");
+    w.str(has_http ? "velkaron_http" : "velkaron_io");
+    add_listing_counts(w, r);
+    if (r.index_of) {
+        w.key("index_of");
+        w.str(r.index_of);
+    }
 }
 
 bool page_slot::allocate()
@@ -165,31 +198,10 @@ bool page_slot::allocate()
 void page_slot::release()
 {
     if (!page) return;
-    klaspnet_resp_free(&page->resp);
+    klaspnet_resp_wipe(&page->resp);
     kldlp_free(&page->result);
     std::free(page);
     page = nullptr;
-}
-
-char *write_json(yyjson_mut_doc *doc, const yyjson_alc *alc)
-{
-    return doc ? yyjson_mut_write_opts(doc, 0, alc, nullptr, nullptr) : nullptr;
-}
-
-int answer(char *dst, int32_t dst_len, char *out_text, char *pub_text, bool pub_needed, const char *oom_message,
-           const yyjson_alc *alc)
-{
-    int rc;
-    if (!out_text || (pub_needed && !pub_text))
-        rc = fail(dst, dst_len, KLASPNET_E_FAILED, oom_message);
-    else
-        rc = done(dst, dst_len, out_text, pub_text);
-    if (alc && out_text)
-        alc->free(alc->ctx, out_text);
-    else
-        std::free(out_text);
-    std::free(pub_text);
-    return rc;
 }
 
 } // namespace klaspnet::detail

@@ -5,15 +5,15 @@
 
 #include <cstdint>
 
-#include <yyjson.h>
-
 #include "common/limits.h"
 #include "listing/kldlp.h"
 #include "source/buf.h"
 #include "source/fetch.h"
+#include "source/url.h"
+#include "source/json_writer.h"
 
 struct klaspnet_page {
-    klaspnet_resp resp;                           // release with klaspnet_resp_free
+    klaspnet_resp resp;                           // release with klaspnet_resp_free; no body once parsed
     kldlp_result result;                          // release with kldlp_free
     char base_url[klaspnet::limits::url_max + 1]; // the folder the page really lists, ending in "/"
 };
@@ -32,6 +32,10 @@ int klaspnet_base_url(const char *final_url, char out[klaspnet::limits::url_max 
 
 namespace klaspnet::detail {
 
+// The connection of an operation: the transport, its extension, and the
+// root's credentials, both to send and to mask in error texts.
+klaspnet_conn conn_of(const velkaron_io *io, const klaspnet_root &root);
+
 // Fetch, status check and parse of one folder page. 0, or a status code with
 // a message (at most 511 characters, naming the redacted request URL) in msg.
 // The caller releases page->resp and page->result whatever the result.
@@ -47,15 +51,22 @@ const char *refusal_reason(int rc, char *buf, size_t size);
 // 408 and >= 500 -4; anything else -5.
 int map_status(int status);
 
-// Adds "dialect", "variant", "date_order", "date_hinted", "final_url",
-// "redirects", "transport", "count", "rejected", "skipped" and, when the page
-// has an index title, "index_of" to obj (when it is an object).
-void add_page_meta(yyjson_mut_doc *doc, yyjson_mut_val *obj, const klaspnet_page *page, int has_http);
+// Writes the keys "dialect", "variant" and "date_order" of a listing.
+void add_listing_kind(json_writer &w, const kldlp_result &r);
+// Writes the keys "count", "rejected" and "skipped" of a listing.
+void add_listing_counts(json_writer &w, const kldlp_result &r);
 
-// The items array of a list result, one object per entry in page order:
-// "name", "path" (folder_path + "/" + name), "folder", "size", "mtime_ms",
-// "url" (base URL + encoded name, "/" for a folder). Null on any failure.
-yyjson_mut_val *items_json(yyjson_mut_doc *doc, const klaspnet_page *page, const char *folder_path);
+// Writes the keys "dialect", "variant", "date_order", "date_hinted",
+// "final_url", "redirects", "transport", "count", "rejected", "skipped" and,
+// when the page has an index title, "index_of" into the object being written.
+void add_page_meta(json_writer &w, const klaspnet_page *page, int has_http);
+
+// Writes the items array of a list result, one object per entry in page
+// order: "name", "path" (the folder path + "/" + name), "folder", "size",
+// "mtime_ms", "url" (base URL + encoded name, "/" for a folder). folder is
+// where the folder path stands, escaped, in the text already written. False
+// when an entry has no name.
+bool write_items(json_writer &w, const klaspnet_page *page, json_span folder);
 
 // A page record of an operation. It lives on the heap (its base URL alone
 // takes 8 KiB of the host's stack otherwise) and is released with its
@@ -66,16 +77,5 @@ struct page_slot {
     void release();
     ~page_slot() { release(); }
 };
-
-// A document written compactly; null when memory runs out.
-char *write_json(yyjson_mut_doc *doc, const yyjson_alc *alc = nullptr);
-
-// The last step of an operation that produced two written texts: the answer
-// for the caller's buffer and the document to publish (null: the answer
-// itself). When a text is missing, the operation fails with -5 and
-// oom_message; otherwise done() publishes and writes dst. Both texts are
-// freed (the answer through alc when given).
-int answer(char *dst, int32_t dst_len, char *out_text, char *pub_text, bool pub_needed, const char *oom_message,
-           const yyjson_alc *alc = nullptr);
 
 } // namespace klaspnet::detail

@@ -23,6 +23,17 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Version of the module this header describes; klaspnet_version() answers
+   KLASPNET_VERSION_STRING. These three numbers are the one place the version is
+   written: the build (CMake package, pkg-config file) reads them from here. */
+#define KLASPNET_VERSION_MAJOR 1
+#define KLASPNET_VERSION_MINOR 0
+#define KLASPNET_VERSION_PATCH 0
+#define KLASPNET_VERSION_TEXT_(a, b, c) #a "." #b "." #c
+#define KLASPNET_VERSION_TEXT(a, b, c) KLASPNET_VERSION_TEXT_(a, b, c)
+#define KLASPNET_VERSION_STRING                                                                                        \
+  KLASPNET_VERSION_TEXT(KLASPNET_VERSION_MAJOR, KLASPNET_VERSION_MINOR, KLASPNET_VERSION_PATCH)
+
 #if defined(_WIN32)
 #  if defined(KLASPNET_BUILD)
 #    define KLASPNET_API __declspec(dllexport)
@@ -141,7 +152,7 @@ KLASPNET_API int32_t klaspnet_parse(const char *html, const char *page_url, char
 KLASPNET_API const char *klaspnet_last_error(void);
 /* Last published result JSON ("{}" when none); valid until the next call of this function from any thread. */
 KLASPNET_API const char *klaspnet_result_json(void);
-/* Constant "1.0.0". */
+/* Constant: KLASPNET_VERSION_STRING. */
 KLASPNET_API const char *klaspnet_version(void);
 /* Constant "ASPNET". */
 KLASPNET_API const char *klaspnet_runtime_type(void);

@@ -1,15 +1,14 @@
 // The network operations as a host drives them through the module: the
-// built-in fake, and recording host transports of the test's own (a plain
-// velkaron_io, and one with a velkaron_http extension bound to it).
+// built-in fake, and a recording host transport (as a plain velkaron_io, and
+// with its velkaron_http extension bound).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "capi/module.h"
+#include "support/host.h"
 
 namespace {
 
@@ -25,75 +24,6 @@ const char k_items[] =
     "\"url\":\"http://h/m/Sub/\"},{\"name\":\"a b.mp3\",\"path\":\"/a b.mp3\",\"folder\":false,\"size\":1234,"
     "\"mtime_ms\":1639267140000,\"url\":\"http://h/m/a%20b.mp3\"}]}";
 
-// A host transport that answers from its own table and records every call.
-struct recorder {
-    struct page {
-        int status;
-        std::string headers; // "Name: value" lines, LF-separated
-        std::string body;
-    };
-    struct request {
-        std::string url;
-        std::vector<std::string> headers;
-        bool has_user = false;
-        std::string user, password;
-    };
-    std::map<std::string, page> pages;
-    std::vector<std::string> gets;
-    std::vector<request> requests;
-};
-
-int32_t rec_get(void *ctx, const char *url, char **body, int32_t *status, char **error)
-{
-    auto *r = static_cast<recorder *>(ctx);
-    r->gets.push_back(url);
-    auto it = r->pages.find(url);
-    if (it == r->pages.end()) {
-        *error = strdup("host: unknown URL");
-        return 1;
-    }
-    *body = strdup(it->second.body.c_str());
-    *status = it->second.status;
-    return 0;
-}
-
-int32_t rec_request(void *ctx, const velkaron_http_req *req, int32_t *status, char **error)
-{
-    auto *r = static_cast<recorder *>(ctx);
-    recorder::request q;
-    q.url = req->url;
-    for (uint64_t i = 0; i < req->header_count; ++i) q.headers.push_back(req->headers[i]);
-    if (req->user) {
-        q.has_user = true;
-        q.user = req->user;
-        q.password = req->password ? req->password : "<null>";
-    }
-    r->requests.push_back(q);
-    auto it = r->pages.find(req->url);
-    if (it == r->pages.end()) {
-        *error = strdup("host: unknown URL");
-        return 1;
-    }
-    *status = it->second.status;
-    std::string st = std::to_string(it->second.status);
-    if (req->on_header(req->cb_ctx, ":status", st.c_str())) return 0;
-    std::string h = it->second.headers;
-    size_t at = 0;
-    while (at < h.size()) {
-        size_t end = h.find('\n', at);
-        if (end == std::string::npos) end = h.size();
-        std::string line = h.substr(at, end - at);
-        size_t colon = line.find(": ");
-        if (colon != std::string::npos &&
-            req->on_header(req->cb_ctx, line.substr(0, colon).c_str(), line.substr(colon + 2).c_str()))
-            return 0;
-        at = end + 1;
-    }
-    const std::string &b = it->second.body;
-    if (!b.empty()) req->on_body(req->cb_ctx, b.data(), b.size());
-    return 0;
-}
-
 // Fill a buffer with a pattern so that "whole text or empty" shows.
 struct out {
     char b[8192];
@@ -102,13 +32,14 @@ struct out {
 
 class CapiOps : public ::testing::Test {
 protected:
-    recorder rec;
-    velkaron_io io{&rec, rec_get, nullptr, nullptr};
-    velkaron_http http{32, 1, &rec, rec_request, nullptr};
+    ktest::recording_host rec;
+    velkaron_io io = rec.io();
+    velkaron_http http = rec.http();
     out o;
 
     void SetUp() override
     {
+        rec.unknown = ktest::failure(1, "host: unknown URL");
         api().fake_reset();
         api().set_io(nullptr);
     }
@@ -154,7 +85,7 @@ TEST_F(CapiOps, FakeRoundTrip)
 
 TEST_F(CapiOps, PlainHostTransport)
 {
-    rec.pages["http://alice:s%203cret@h/m/"] = {200, "", k_listing};
+    rec.answers["http://alice:s%203cret@h/m/"] = ktest::page(k_listing);
     ASSERT_EQ(api().set_io(&io), 0);
     const char *settings = "{\"URL\":\"http://alice:s%203cret@h/m/\",\"ID\":\"x\"}";
 
@@ -190,8 +121,9 @@ TEST_F(CapiOps, PlainHostTransport)
 
 TEST_F(CapiOps, HostExtensionBound)
 {
-    rec.pages["http://h/m/"] = {200, "Content-Type: text/html", k_listing};
-    rec.pages["http://h/m/a%20b.mp3"] = {206, "Content-Range: bytes 0-0/1234\nContent-Length: 1", "x"};
+    rec.answers["http://h/m/"] = ktest::page(k_listing, 200, {{"Content-Type", "text/html"}});
+    rec.answers["http://h/m/a%20b.mp3"] =
+        ktest::page("x", 206, {{"Content-Range", "bytes 0-0/1234"}, {"Content-Length", "1"}});
     ASSERT_EQ(api().set_io(&io), 0);
     ASSERT_EQ(api().bind_http(&io, &http), 0);
     const char *settings = "{\"URL\":\"http://alice:s3cret@h/m/\",\"ID\":\"x\"}";
@@ -236,9 +168,9 @@ TEST_F(CapiOps, HostExtensionBound)
 
 TEST_F(CapiOps, HostExtensionPermanentMove)
 {
-    rec.pages["http://h/m/"] = {301, "Location: https://h/m/", ""};
-    rec.pages["https://h/m/"] = {200, "", k_listing};
-    rec.pages["https://h/m/a%20b.mp3"] = {200, "Content-Length: 5000", std::string(5000, 'z')};
+    rec.answers["http://h/m/"] = ktest::page("", 301, {{"Location", "https://h/m/"}});
+    rec.answers["https://h/m/"] = ktest::page(k_listing);
+    rec.answers["https://h/m/a%20b.mp3"] = ktest::page(std::string(5000, 'z'), 200, {{"Content-Length", "5000"}});
     ASSERT_EQ(api().set_io(&io), 0);
     ASSERT_EQ(api().bind_http(&io, &http), 0);
 

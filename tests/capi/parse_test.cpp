@@ -3,59 +3,23 @@
 // stored JSON, and the buffer convention seen from outside.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "capi/module.h"
+#include "support/data.h"
 
 namespace {
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-struct page_row {
-    std::string file, url;
-    int code;
-};
-
-std::vector<page_row> manifest()
-{
-    std::vector<page_row> rows;
-    std::istringstream in(slurp(std::string(KLASPNET_TEST_DATA) + "/pages.tsv"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream cols(line);
-        page_row r;
-        std::string code;
-        std::getline(cols, r.file, '\t');
-        std::getline(cols, r.url, '\t');
-        std::getline(cols, code, '\t');
-        r.code = std::atoi(code.c_str());
-        rows.push_back(r);
-    }
-    return rows;
-}
-
 TEST(CapiParse, StoredPages)
 {
-    const auto rows = manifest();
+    const auto rows = ktest::stored_pages();
     ASSERT_FALSE(rows.empty());
     std::vector<char> dst(1 << 20);
-    for (const page_row &r : rows) {
+    for (const ktest::stored_page &r : rows) {
         SCOPED_TRACE(r.file);
-        const std::string page = slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file);
-        const std::string want =
-            slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file.substr(0, r.file.size() - 5) + ".json");
+        const std::string page = r.page();
+        const std::string want = r.json();
         // Poison the buffer: the answer must be the whole text with its NUL.
         std::fill(dst.begin(), dst.end(), '#');
         EXPECT_EQ(api().parse(page.c_str(), r.url.c_str(), dst.data(), static_cast<int32_t>(dst.size())), r.code);
@@ -70,8 +34,8 @@ TEST(CapiParse, StoredPages)
 
 TEST(CapiParse, TooSmallBufferPublishesTheWholeResult)
 {
-    const std::string page = slurp(std::string(KLASPNET_TEST_DATA) + "/nginx_basic.html");
-    const std::string want = slurp(std::string(KLASPNET_TEST_DATA) + "/nginx_basic.json");
+    const std::string page = ktest::data_file("nginx_basic.html");
+    const std::string want = ktest::data_file("nginx_basic.json");
     std::vector<char> dst(want.size(), '#');
     EXPECT_EQ(api().parse(page.c_str(), "http://127.0.0.1:18090/Music/", dst.data(), static_cast<int32_t>(dst.size())),
               KLASPNET_E_BUFFER);

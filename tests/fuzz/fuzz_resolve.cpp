@@ -36,23 +36,6 @@ std::string resolve(const std::string &base, const std::string &ref, size_t size
     return out;
 }
 
-std::string pct_encode(const std::string &s)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 void check_child(const std::string &page, const std::string &link)
 {
     char *name = reinterpret_cast<char *>(1);
@@ -107,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (name_rules(ref.data(), ref.size()) && ref.size() <= 4096) {
         const std::string page = "http://h/a%20b/index.html";
         for (int folder = 0; folder < 2; ++folder) {
-            std::string link = "http://h/a b/" + pct_encode(ref) + (folder ? "/" : "");
+            std::string link = "http://h/a b/" + ktest::pct_encode(ref) + (folder ? "/" : "");
             char *name = nullptr;
             int f = -1;
             int c = kldlp_child_name(page.c_str(), link.c_str(), &name, &f);

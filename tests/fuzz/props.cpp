@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <yyjson.h>
-
 void prop_fail(const char *what, const std::string &detail)
 {
     std::fprintf(stderr, "\nPROPERTY BROKEN: %s\n  %s\n", what, detail.c_str());
@@ -97,30 +95,6 @@ int port_of(const url_view &u)
     size_t colon = from == std::string::npos ? std::string::npos : h.find(':', from);
     if (colon == std::string::npos || colon + 1 == h.size()) return u.scheme == "https" ? 443 : 80;
     return std::atoi(h.c_str() + colon + 1);
-}
-
-bool json_ok(const std::string &text)
-{
-    yyjson_doc *d = yyjson_read(text.data(), text.size(), 0);
-    bool ok = d != nullptr;
-    yyjson_doc_free(d);
-    return ok;
-}
-
-std::string error_json(const std::string &message, int code)
-{
-    std::string out;
-    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
-    yyjson_mut_val *root = yyjson_mut_obj(doc);
-    yyjson_mut_doc_set_root(doc, root);
-    yyjson_mut_obj_add_strn(doc, root, "error", message.data(), message.size());
-    yyjson_mut_obj_add_int(doc, root, "code", code);
-    if (char *t = yyjson_mut_write(doc, 0, nullptr)) {
-        out = t;
-        std::free(t);
-    }
-    yyjson_mut_doc_free(doc);
-    return out;
 }
 
 uint8_t bytes_in::byte()

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/texts.h"
+
 // Report a broken property and stop: libFuzzer keeps the input.
 [[noreturn]] void prop_fail(const char *what, const std::string &detail);
 #define PROP(cond, detail)                                                                                             \
@@ -32,9 +34,9 @@ std::string host_of(const std::string &authority);
 // Port of an authority, or the default of the scheme.
 int port_of(const url_view &u);
 
-bool json_ok(const std::string &text);
-// {"error":message,"code":code} as the library writes it.
-std::string error_json(const std::string &message, int code);
+// Well-formed JSON; {"error":message,"code":code} as the library writes it.
+using ktest::error_json;
+using ktest::json_ok;
 
 // A consumer of fuzz bytes that never fails: past the end it yields zeros.
 struct bytes_in {

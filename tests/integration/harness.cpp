@@ -20,9 +20,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 
+#include "support/data.h"
 #include "transport/curl_transport.h"
 
 namespace it {
@@ -181,13 +181,7 @@ bool write_file(const std::string &path, const std::string &text)
     return static_cast<bool>(f);
 }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using ktest::slurp;
 
 // Free ports: all sockets stay bound until every port is chosen, so the
 // kernel hands out distinct ones.
@@ -223,9 +217,13 @@ bool port_open(int port)
     return ok;
 }
 
+using env_list = std::vector<std::pair<std::string, std::string>>;
+
 // Starts a server in the foreground as our child; it gets SIGTERM should
-// this process die first.
-pid_t spawn(const std::vector<std::string> &argv, const std::string &log)
+// this process die first. Its time zone is UTC unless env names another
+// (Apache and lighttpd print local time, and so does nginx with
+// autoindex_localtime).
+pid_t spawn(const std::vector<std::string> &argv, const std::string &log, const env_list &env = {})
 {
     pid_t pid = fork();
     if (pid != 0) return pid;
@@ -241,7 +239,8 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &log)
     }
     int null_in = open("/dev/null", O_RDONLY);
     if (null_in >= 0) dup2(null_in, 0);
-    setenv("TZ", "UTC", 1); // Apache prints local time
+    setenv("TZ", "UTC", 1); // Apache and lighttpd print local time
+    for (const auto &[name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char *> args;
     for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
@@ -266,7 +265,7 @@ bool wait_ready(pid_t pid, const std::vector<int> &ports, const std::string &log
     for (int i = 0; i < 200; i++) {
         int st;
         if (waitpid(pid, &st, WNOHANG) == pid) {
-            err = "server exited early; its log:\n" + read_file(log);
+            err = "server exited early; its log:\n" + slurp(log);
             return false;
         }
         bool all = true;
@@ -274,7 +273,7 @@ bool wait_ready(pid_t pid, const std::vector<int> &ports, const std::string &log
         if (all) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    err = "server did not open its ports; its log:\n" + read_file(log);
+    err = "server did not open its ports; its log:\n" + slurp(log);
     return false;
 }
 
@@ -292,6 +291,46 @@ std::string password_line()
     return std::string(k_user) + ":" + (hash ? hash : "*") + "\n";
 }
 
+// An nginx configuration around the given server blocks, with every
+// temporary path inside pre.
+std::string nginx_conf(const std::string &pre, const std::string &servers)
+{
+    std::string user = geteuid() == 0 ? "user nobody nogroup;\n" : "";
+    std::string conf = user +
+                       "daemon off;\nmaster_process on;\nworker_processes 1;\n"
+                       "pid " +
+                       pre + "/nginx.pid;\nerror_log " + pre +
+                       "/error.log warn;\n"
+                       "events { worker_connections 128; }\n"
+                       "http {\n  access_log off;\n  default_type application/octet-stream;\n";
+    for (const char *t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        conf += std::string("  ") + t + "_temp_path " + pre + "/tmp/" + t + ";\n";
+    return conf + servers + "}\n";
+}
+
+// Writes the configuration into pre and starts nginx in the time zone tz;
+// true once it listens on every port.
+bool launch_nginx(const std::string &pre, const std::string &servers, const std::vector<int> &ports, const char *tz,
+                  std::string &err)
+{
+    const char *bin = program("KLASPNET_NGINX", "/usr/sbin/nginx");
+    mkdir(pre.c_str(), 0755);
+    mkdir((pre + "/tmp").c_str(), 0755);
+    write_file(pre + "/nginx.conf", nginx_conf(pre, servers));
+    std::string log = pre + "/stderr.log";
+    pid_t pid = spawn({bin, "-p", pre + "/", "-c", pre + "/nginx.conf", "-e", pre + "/error.log"}, log, {{"TZ", tz}});
+    if (pid < 0) {
+        err = "fork failed";
+        return false;
+    }
+    g_pids.push_back(pid);
+    if (!wait_ready(pid, ports, log, err)) {
+        err = "nginx: " + err + slurp(pre + "/error.log");
+        return false;
+    }
+    return true;
+}
+
 bool start_nginx(const std::string &www, std::string &err)
 {
     const char *bin = program("KLASPNET_NGINX", "/usr/sbin/nginx");
@@ -307,53 +346,31 @@ bool start_nginx(const std::string &www, std::string &err)
     }
     std::string pre = g_work + "/nginx";
     mkdir(pre.c_str(), 0755);
-    mkdir((pre + "/tmp").c_str(), 0755);
     write_file(pre + "/htpasswd", password_line());
     chmod((pre + "/htpasswd").c_str(), 0644);
-    std::string user = geteuid() == 0 ? "user nobody nogroup;\n" : "";
-    std::string conf = user +
-                       "daemon off;\nmaster_process on;\nworker_processes 1;\n"
-                       "pid " +
-                       pre + "/nginx.pid;\nerror_log " + pre +
-                       "/error.log warn;\n"
-                       "events { worker_connections 128; }\n"
-                       "http {\n  access_log off;\n  default_type application/octet-stream;\n";
-    for (const char *t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
-        conf += std::string("  ") + t + "_temp_path " + pre + "/tmp/" + t + ";\n";
-    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(ports[0]) + ";\n    root " + www +
-            ";\n"
-            "    autoindex on;\n    autoindex_exact_size on;\n"
-            "    location = /moved/ { return 301 /media/; }\n"
-            "    location = /moved-twice/ { return 308 /moved/; }\n"
-            "    location = /found/ { return 302 /media/; }\n"
-            "    location = /loop/ { return 302 /loop/; }\n"
-            "    location /private/ {\n      alias " +
-            www +
-            "/media/;\n      auth_basic \"media\";\n"
-            "      auth_basic_user_file " +
-            pre +
-            "/htpasswd;\n    }\n  }\n"
-            "  server {\n    listen 127.0.0.1:" +
-            std::to_string(ports[1]) + ";\n    root " + www +
-            ";\n"
-            "    autoindex on;\n    autoindex_exact_size off;\n"
-            "    location /private/ {\n      alias " +
-            www +
-            "/media/;\n      auth_basic \"media\";\n"
-            "      auth_basic_user_file " +
-            pre + "/htpasswd;\n    }\n  }\n}\n";
-    write_file(pre + "/nginx.conf", conf);
-    std::string log = pre + "/stderr.log";
-    pid_t pid = spawn({bin, "-p", pre + "/", "-c", pre + "/nginx.conf", "-e", pre + "/error.log"}, log);
-    if (pid < 0) {
-        err = "fork failed";
-        return false;
-    }
-    g_pids.push_back(pid);
-    if (!wait_ready(pid, ports, log, err)) {
-        err = "nginx: " + err + read_file(pre + "/error.log");
-        return false;
-    }
+    std::string conf = "  server {\n    listen 127.0.0.1:" + std::to_string(ports[0]) + ";\n    root " + www +
+                       ";\n"
+                       "    autoindex on;\n    autoindex_exact_size on;\n"
+                       "    location = /moved/ { return 301 /media/; }\n"
+                       "    location = /moved-twice/ { return 308 /moved/; }\n"
+                       "    location = /found/ { return 302 /media/; }\n"
+                       "    location = /loop/ { return 302 /loop/; }\n"
+                       "    location /private/ {\n      alias " +
+                       www +
+                       "/media/;\n      auth_basic \"media\";\n"
+                       "      auth_basic_user_file " +
+                       pre +
+                       "/htpasswd;\n    }\n  }\n"
+                       "  server {\n    listen 127.0.0.1:" +
+                       std::to_string(ports[1]) + ";\n    root " + www +
+                       ";\n"
+                       "    autoindex on;\n    autoindex_exact_size off;\n"
+                       "    location /private/ {\n      alias " +
+                       www +
+                       "/media/;\n      auth_basic \"media\";\n"
+                       "      auth_basic_user_file " +
+                       pre + "/htpasswd;\n    }\n  }\n";
+    if (!launch_nginx(pre, conf, ports, "UTC", err)) return false;
     g_servers.push_back({"nginx-exact", "nginx", "pre", size_policy::exact, true, true, ports[0]});
     g_servers.push_back({"nginx-approx", "nginx", "pre", size_policy::nginx_approx, true, true, ports[1]});
     return true;
@@ -367,31 +384,50 @@ struct apache_site {
     bool dates;
     bool icons;     // AddIcon lines as Debian's autoindex.conf has them
     bool signature; // ServerSignature On: the <address> footer
+    bool at_root;   // the tree is the document root (served at "/")
 };
 
 // Each site leaves the parser a different mark to recognise Apache by: the
-// sort links, the icons' alt texts, the server signature, or (plain list) the
-// "Parent Directory" list item.
+// sort links, the icons' alt texts, the server signature, the "Parent
+// Directory" list item, or (with none of these) the "Index of" heading with
+// the table's header texts, the pre's header line or the root's relative links.
 constexpr apache_site k_apache_sites[] = {
     // Debian's stock configuration.
     {"apache-table", "table", "FancyIndexing VersionSort HTMLTable NameWidth=* DescriptionWidth=* Charset=UTF-8",
-     size_policy::apache_approx, true, true, true},
-    {"apache-pre", "pre", "FancyIndexing", size_policy::apache_approx, true, true, false},
-    {"apache-list", "list", "None", size_policy::none, false, false, false},
+     size_policy::apache_approx, true, true, true, false},
+    {"apache-pre", "pre", "FancyIndexing", size_policy::apache_approx, true, true, false, false},
+    {"apache-list", "list", "None", size_policy::none, false, false, false, false},
     {"apache-table-nosort", "table", "FancyIndexing HTMLTable SuppressColumnSorting FoldersFirst",
-     size_policy::apache_approx, true, true, false},
-    // The pre form learns its column layout from the sort links: without
-    // them the page's dates and sizes are not read (-1).
-    {"apache-pre-nosort", "pre", "FancyIndexing SuppressColumnSorting", size_policy::none, false, false, true},
+     size_policy::apache_approx, true, true, false, false},
+    // The pre form names its columns on the header line even without sort links.
+    {"apache-pre-nosort", "pre", "FancyIndexing SuppressColumnSorting", size_policy::apache_approx, true, false, true,
+     false},
+    // IconsAreLinks: the icon is a second link to each entry, before its name.
+    {"apache-table-iconlinks", "table", "FancyIndexing HTMLTable IconsAreLinks", size_policy::apache_approx, true, true,
+     true, false},
+    {"apache-pre-iconlinks", "pre", "FancyIndexing IconsAreLinks", size_policy::apache_approx, true, true, true, false},
+    // No sort links, icons or signature at all.
+    {"apache-table-bare", "table", "FancyIndexing HTMLTable SuppressIcon SuppressColumnSorting",
+     size_policy::apache_approx, true, true, false, false},
+    {"apache-pre-bare", "pre", "FancyIndexing SuppressColumnSorting", size_policy::apache_approx, true, false, false,
+     false},
+    // The plain list at the document root has no Parent Directory item.
+    {"apache-list-root", "list", "None", size_policy::none, false, false, false, true},
+    {"apache-table-nodate", "table", "FancyIndexing HTMLTable SuppressLastModified", size_policy::apache_approx, false,
+     true, true, false},
+    {"apache-table-nosize", "table", "FancyIndexing HTMLTable SuppressSize", size_policy::none, true, true, true,
+     false},
+    {"apache-pre-nodate", "pre", "FancyIndexing SuppressLastModified", size_policy::apache_approx, false, true, true,
+     false},
+    {"apache-pre-nosize", "pre", "FancyIndexing SuppressSize", size_policy::none, true, true, true, false},
 };
 
-// Sites without sort links, icons or signature: an httpd whose
-// configuration leaves out the autoindex extras (see BareApache).
-constexpr apache_site k_bare_sites[] = {
-    {"apache-table-bare", "table", "FancyIndexing HTMLTable SuppressColumnSorting", size_policy::apache_approx, true,
-     false, false},
-    {"apache-pre-bare", "pre", "FancyIndexing SuppressColumnSorting", size_policy::none, false, false, false},
-};
+// An httpd whose time zone is not UTC prints its local time, without a zone:
+// the page's times read as UTC are that far ahead.
+const apache_site k_apache_tz_site = {
+    "apache-tz", "table", "FancyIndexing HTMLTable", size_policy::apache_approx, true, true, true, false};
+const char k_tz[] = "IST-5:30"; // POSIX form: 5 h 30 min east of UTC, no daylight saving
+constexpr int64_t k_tz_shift = 5 * 3600 + 30 * 60;
 
 const char k_icons[] = "  AddIcon /icons/folder.gif ^^DIRECTORY^^\n"
                        "  AddIcon /icons/blank.gif ^^BLANKICON^^\n"
@@ -400,7 +436,10 @@ const char k_icons[] = "  AddIcon /icons/folder.gif ^^DIRECTORY^^\n"
                        "  AddIcon /icons/text.gif .txt\n"
                        "  DefaultIcon /icons/unknown.gif\n";
 
-bool start_apache(const std::string &www, std::string &err)
+// One httpd serving the sites, each on its own port, from the folder dir
+// under the work folder.
+bool start_httpd(const std::string &www, const std::string &dir, const std::vector<apache_site> &sites,
+                 const env_list &env, int64_t time_shift, std::string &err)
 {
     const char *bin = program("KLASPNET_APACHE", "/usr/sbin/apache2");
     std::string mods = program("KLASPNET_APACHE_MODULES", "/usr/lib/apache2/modules");
@@ -410,15 +449,13 @@ bool start_apache(const std::string &www, std::string &err)
         err = std::string("Apache httpd is not installed (") + bin + ", " + mods + "); run scripts/setup";
         return false;
     }
-    std::vector<apache_site> sites(std::begin(k_apache_sites), std::end(k_apache_sites));
-    sites.insert(sites.end(), std::begin(k_bare_sites), std::end(k_bare_sites));
     const int n = static_cast<int>(sites.size());
     std::vector<int> ports;
     if (!free_ports(n, ports)) {
         err = "no free ports";
         return false;
     }
-    std::string pre = g_work + "/apache";
+    std::string pre = g_work + "/" + dir;
     mkdir(pre.c_str(), 0755);
     mkdir((pre + "/run").c_str(), 0755);
     write_file(pre + "/htpasswd", password_line());
@@ -441,6 +478,7 @@ bool start_apache(const std::string &www, std::string &err)
     for (int i = 0; i < n; i++) {
         std::string addr = "127.0.0.1:" + std::to_string(ports[i]);
         conf += "Listen " + addr + "\n<VirtualHost " + addr + ">\n  DocumentRoot \"" + www +
+                (sites[i].at_root ? "/media" : "") +
                 "\"\n"
                 "  IndexOptions " +
                 sites[i].options + "\n" + (sites[i].icons ? k_icons : "") + "  ServerSignature " +
@@ -457,21 +495,125 @@ bool start_apache(const std::string &www, std::string &err)
     }
     write_file(pre + "/apache.conf", conf);
     std::string log = pre + "/stderr.log";
-    pid_t pid = spawn({bin, "-f", pre + "/apache.conf", "-DFOREGROUND"}, log);
+    pid_t pid = spawn({bin, "-f", pre + "/apache.conf", "-DFOREGROUND"}, log, env);
     if (pid < 0) {
         err = "fork failed";
         return false;
     }
     g_pids.push_back(pid);
     if (!wait_ready(pid, ports, log, err)) {
-        err = "apache: " + err + read_file(pre + "/error.log");
+        err = "apache: " + err + slurp(pre + "/error.log");
         return false;
     }
     for (int i = 0; i < n; i++) {
         const apache_site &s = sites[i];
-        g_servers.push_back({s.name, "apache", s.variant, s.sizes, s.dates, false, ports[i]});
+        server srv{s.name, "apache", s.variant, s.sizes, s.dates, false, ports[i]};
+        srv.time_shift = time_shift;
+        if (s.at_root) srv.media = "/";
+        g_servers.push_back(srv);
     }
     return true;
+}
+
+bool start_apache(const std::string &www, std::string &err)
+{
+    return start_httpd(www, "apache", {std::begin(k_apache_sites), std::end(k_apache_sites)}, {}, 0, err) &&
+           start_httpd(www, "apache-tz", {k_apache_tz_site}, {{"TZ", k_tz}}, k_tz_shift, err);
+}
+
+// One server process on one free port: `setup` writes its configuration
+// into its folder (g_work/NAME) and gives its command line and environment.
+// The server record is completed with the port and added.
+struct one_server {
+    const char *env;   // the variable that may name another program location
+    const char *dflt;  // the Debian location
+    const char *title; // for messages
+    server srv;
+};
+
+using setup_fn = std::vector<std::string> (*)(const char *bin, const std::string &dir, const std::string &www, int port,
+                                              env_list *env);
+
+bool start_one(const std::string &www, one_server o, setup_fn setup, std::string &err)
+{
+    const char *bin = program(o.env, o.dflt);
+    if (access(bin, X_OK) != 0) {
+        g_missing = true;
+        err = std::string(o.title) + " is not installed (" + bin + "); run scripts/setup";
+        return false;
+    }
+    std::vector<int> ports;
+    if (!free_ports(1, ports)) {
+        err = "no free ports";
+        return false;
+    }
+    std::string dir = g_work + "/" + o.srv.name;
+    mkdir(dir.c_str(), 0755);
+    env_list env;
+    const std::vector<std::string> argv = setup(bin, dir, www, ports[0], &env);
+    std::string log = dir + "/stderr.log";
+    pid_t pid = spawn(argv, log, env);
+    if (pid < 0) {
+        err = "fork failed";
+        return false;
+    }
+    g_pids.push_back(pid);
+    if (!wait_ready(pid, ports, log, err)) {
+        err = o.srv.name + ": " + err;
+        return false;
+    }
+    o.srv.port = ports[0];
+    g_servers.push_back(o.srv);
+    return true;
+}
+
+// lighttpd's mod_dirlisting: dotfiles hidden (its default), local times to
+// the second, every size abbreviated (0.9K), so none is exact. Its error log
+// stays on standard error (the log file): a file would be opened after
+// lighttpd has become nobody.
+std::vector<std::string> lighttpd_setup(const char *bin, const std::string &dir, const std::string &www, int port,
+                                        env_list *)
+{
+    std::string conf = "server.document-root = \"" + www +
+                       "\"\nserver.bind = \"127.0.0.1\"\nserver.port = " + std::to_string(port) +
+                       "\nserver.modules = (\"mod_dirlisting\")\ndir-listing.activate = \"enable\"\n";
+    if (geteuid() == 0) conf += "server.username = \"nobody\"\nserver.groupname = \"nogroup\"\n";
+    write_file(dir + "/lighttpd.conf", conf);
+    return {bin, "-D", "-f", dir + "/lighttpd.conf"};
+}
+
+// Caddy's file_server browse: exact sizes and UTC times to the second in the
+// page's attributes, dotfiles listed. Caddy keeps its state under HOME and
+// the XDG folders: all in its folder.
+std::vector<std::string> caddy_setup(const char *bin, const std::string &dir, const std::string &www, int port,
+                                     env_list *env)
+{
+    write_file(dir + "/Caddyfile", "{\n\tadmin off\n\tauto_https off\n\tstorage file_system " + dir +
+                                       "/data\n}\nhttp://127.0.0.1:" + std::to_string(port) + " {\n\troot * " + www +
+                                       "\n\tfile_server browse\n}\n");
+    *env = {{"HOME", dir}, {"XDG_DATA_HOME", dir + "/data"}, {"XDG_CONFIG_HOME", dir + "/config"}};
+    return {bin, "run", "--config", dir + "/Caddyfile", "--adapter", "caddyfile"};
+}
+
+// Python's http.server: names only, every name listed, no Range support.
+std::vector<std::string> python_setup(const char *bin, const std::string &, const std::string &www, int port,
+                                      env_list *)
+{
+    return {bin, "-m", "http.server", std::to_string(port), "--bind", "127.0.0.1", "--directory", www};
+}
+
+bool start_others(const std::string &www, std::string &err)
+{
+    server lighttpd{"lighttpd", "lighttpd", "table", size_policy::none, true, true, 0};
+    lighttpd.time_step = 1;
+    server caddy{"caddy", "caddy", "table", size_policy::exact, true, false, 0};
+    caddy.time_step = 1;
+    caddy.empty_ranges = false; // byte 0 of an empty file: 416 with "bytes */0"
+    server python{"python", "python", "list", size_policy::none, false, false, 0};
+    python.ranges = false;
+    return start_one(www, {"KLASPNET_LIGHTTPD", "/usr/sbin/lighttpd", "lighttpd", lighttpd}, lighttpd_setup, err) &&
+           start_one(www, {"KLASPNET_CADDY", "/usr/bin/caddy", "Caddy", caddy}, caddy_setup, err) &&
+           start_one(www, {"KLASPNET_PYTHON", "/usr/bin/python3", "python3", python}, python_setup, err);
 }
 
 class server_env : public ::testing::Environment {
@@ -503,7 +645,7 @@ public:
             g_setup_error = err;
             return;
         }
-        if (!start_nginx(www, err) || !start_apache(www, err)) {
+        if (!start_nginx(www, err) || !start_apache(www, err) || !start_others(www, err)) {
             g_setup_error = err;
             g_servers.clear();
         }
@@ -530,6 +672,27 @@ const std::vector<node> &tree()
 }
 
 std::string fs_path(const std::string &rel) { return rel.empty() ? g_media : g_media + "/" + rel; }
+
+std::string work_dir() { return g_work; }
+
+std::vector<int> start_more_nginx(const std::string &name, int nports, const char *tz, const std::string &servers,
+                                  std::string &err)
+{
+    std::vector<int> ports;
+    if (!free_ports(nports, ports)) {
+        err = "no free ports";
+        return {};
+    }
+    std::string conf = servers;
+    for (int i = 0; i < nports; i++) {
+        const std::string mark = "@PORT" + std::to_string(i) + "@";
+        for (size_t at; (at = conf.find(mark)) != std::string::npos;)
+            conf.replace(at, mark.size(), std::to_string(ports[i]));
+    }
+    for (size_t at; (at = conf.find("@WWW@")) != std::string::npos;) conf.replace(at, 5, g_work + "/www");
+    if (!launch_nginx(g_work + "/" + name, conf, ports, tz, err)) return {};
+    return ports;
+}
 
 std::vector<const node *> children(const std::string &folder)
 {
@@ -583,23 +746,6 @@ bool require_servers()
 bool skip_allowed() { return g_missing && !in_ci(); }
 
 std::string setup_error() { return g_setup_error.empty() ? "servers not started" : g_setup_error; }
-
-std::string pct_encode(const std::string &s)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
 
 std::string with_credentials(const std::string &url, const std::string &user, const std::string &password)
 {

@@ -1,7 +1,7 @@
-// Real-server test harness: a generated media tree with awkward names, nginx
-// and Apache httpd instances started on 127.0.0.1 with configurations written
-// into a temporary folder, and helpers that reach the library through its
-// exports and the libcurl transport.
+// Real-server test harness: a generated media tree with awkward names, nginx,
+// Apache httpd, lighttpd, Caddy and Python http.server instances started on
+// 127.0.0.1 with configurations written into a temporary folder, and helpers
+// that reach the library through its exports and the libcurl transport.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <yyjson.h>
 
 #include "klaspnet/klaspnet.h"
+#include "support/texts.h"
 
 namespace it {
 
@@ -34,14 +35,19 @@ enum class size_policy { exact, nginx_approx, apache_approx, none };
 
 struct server {
     std::string name;    // "nginx-exact", "apache-table", ...
-    std::string dialect; // "nginx" or "apache"
+    std::string dialect; // "nginx", "apache", "lighttpd", "caddy", "python"
     std::string variant; // "pre", "table", "list"
     size_policy sizes;
     bool dates;          // the page shows modification times
     bool hides_dotfiles; // names starting with "." are not listed
     int port;
-    std::string base() const; // http://127.0.0.1:PORT
-    std::string media_url() const { return base() + "/media/"; }
+    int time_step = 60;            // the shown times' precision in seconds (to the minute, or to the second)
+    int64_t time_shift = 0;        // seconds the shown (local) times are ahead of UTC
+    bool ranges = true;            // a Range request is answered with 206
+    bool empty_ranges = true;      // byte 0 of an empty file is answered with the whole (empty) file
+    std::string media = "/media/"; // where the tree's root is served
+    std::string base() const;      // http://127.0.0.1:PORT
+    std::string media_url() const { return base() + media; }
     std::string private_url() const { return base() + "/private/"; } // Basic authentication
 };
 
@@ -55,6 +61,17 @@ bool require_servers();
 bool skip_allowed();
 std::string setup_error();
 bool in_ci();
+
+// The temporary folder of the run (configurations, logs, www/media).
+std::string work_dir();
+// Starts one more nginx (after the servers above), its configuration and
+// logs in work_dir()/name, in the time zone tz (nginx keeps TZ for its
+// workers). servers holds the server blocks of the http block, in which
+// @PORT0@, @PORT1@... stand for free loopback ports and @WWW@ for the folder
+// that holds media/. Returns the ports; empty, with the reason in err, when
+// nginx does not start. The run's end stops it.
+std::vector<int> start_more_nginx(const std::string &name, int nports, const char *tz, const std::string &servers,
+                                  std::string &err);
 
 // Basic-authentication credentials of the /private/ locations.
 extern const char *const k_user;
@@ -70,7 +87,7 @@ const char *road_name(road r);
 void install(road r);
 
 std::string settings_for(const std::string &url, const char *date_order = nullptr);
-std::string pct_encode(const std::string &s);
+using ktest::pct_encode;
 
 // A published result, parsed; the document is freed with the record.
 struct result {

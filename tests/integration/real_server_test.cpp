@@ -1,8 +1,9 @@
-// The operations against real nginx and Apache httpd listings of a generated
-// tree, on both roads (plain velkaron_io, and with the velkaron_http extension
-// bound): every folder listed and compared with the filesystem, validate with
-// its Range probe, stat, stream URLs fetched back byte for byte, redirects and
-// Basic authentication.
+// The operations against real nginx, Apache httpd (in each configuration that
+// changes its pages), lighttpd, Caddy and Python http.server listings of a
+// generated tree, on both roads (plain velkaron_io, and with the velkaron_http
+// extension bound): every folder listed and compared with the filesystem,
+// validate with its Range probe, stat, stream URLs fetched back byte for byte,
+// redirects and Basic authentication.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,8 +18,35 @@ namespace {
 
 using it::road;
 
-const char *const k_server_names[] = {"nginx-exact", "nginx-approx",        "apache-table",     "apache-pre",
-                                      "apache-list", "apache-table-nosort", "apache-pre-nosort"};
+// "nginx_exact_plain": a test name for a (server, road) parameter.
+std::string server_road_name(const ::testing::TestParamInfo<std::tuple<const char *, road>> &info)
+{
+    std::string n =
+        std::string(std::get<0>(info.param)) + (std::get<1>(info.param) == road::plain ? "_plain" : "_extension");
+    std::replace(n.begin(), n.end(), '-', '_');
+    return n;
+}
+
+const char *const k_server_names[] = {"nginx-exact",
+                                      "nginx-approx",
+                                      "apache-table",
+                                      "apache-pre",
+                                      "apache-list",
+                                      "apache-table-nosort",
+                                      "apache-pre-nosort",
+                                      "apache-table-iconlinks",
+                                      "apache-pre-iconlinks",
+                                      "apache-table-bare",
+                                      "apache-pre-bare",
+                                      "apache-list-root",
+                                      "apache-table-nodate",
+                                      "apache-table-nosize",
+                                      "apache-pre-nodate",
+                                      "apache-pre-nosize",
+                                      "apache-tz",
+                                      "lighttpd",
+                                      "caddy",
+                                      "python"};
 
 struct want {
     bool folder;
@@ -63,8 +91,10 @@ std::map<std::string, want> expected(const it::server &s, const std::string &fol
     std::map<std::string, want> out;
     for (const it::node *n : it::children(folder)) {
         if (hidden_for(s, n->path)) continue;
-        out[base_name(n->path)] = {n->folder, n->folder ? -1 : shown_size(s, n->size),
-                                   s.dates ? n->mtime / 60 * 60 * 1000 : -1};
+        // The page shows the time in the server's zone, to its precision,
+        // without the zone: read as UTC it is the local time.
+        const int64_t shown = (n->mtime + s.time_shift) / s.time_step * s.time_step;
+        out[base_name(n->path)] = {n->folder, n->folder ? -1 : shown_size(s, n->size), s.dates ? shown * 1000 : -1};
     }
     return out;
 }
@@ -216,11 +246,16 @@ TEST_P(RealServer, ValidateProbesTheFirstFileWithARealRangeRequest)
     yyjson_val *range = yyjson_obj_get(v.root(), "range");
     ASSERT_TRUE(yyjson_is_obj(range)) << v.published;
     EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(range, "file")), probe.c_str());
-    if (rd == road::extension) {
+    if (rd == road::extension && srv->ranges) {
         EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(range, "verdict")), "verified") << v.published;
         EXPECT_EQ(yyjson_get_sint(yyjson_obj_get(range, "http")), 206);
         EXPECT_EQ(yyjson_get_sint(yyjson_obj_get(range, "size")), fs_size);
         EXPECT_EQ(yyjson_obj_get(range, "note"), nullptr);
+    } else if (rd == road::extension) {
+        // The whole file comes back: its length is known, seeking is not.
+        EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(range, "verdict")), "ignored") << v.published;
+        EXPECT_EQ(yyjson_get_sint(yyjson_obj_get(range, "http")), 200);
+        EXPECT_EQ(yyjson_get_sint(yyjson_obj_get(range, "size")), fs_size);
     } else {
         EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(range, "verdict")), "unverified");
         EXPECT_EQ(yyjson_get_sint(yyjson_obj_get(range, "http")), 0);
@@ -249,12 +284,17 @@ TEST_P(RealServer, StatGivesEveryFileSizeOrNeedsTheExtension)
             EXPECT_EQ(r.error, "stat needs a transport with the velkaron_http extension (Range)");
             return; // the same for every file
         }
+        // Byte 0 of an empty file does not exist, and Caddy says so with 416
+        // and "Content-Range: bytes */0"; what stat should make of that is
+        // not settled here.
+        if (n.size == 0 && !srv->empty_ranges) continue;
         ASSERT_EQ(r.rc, KLASPNET_OK) << r.error;
         EXPECT_EQ(r.str("op"), "stat");
         EXPECT_EQ(r.str("path"), "/" + n.path);
-        if (n.size == 0) {
-            // Byte 0 of an empty file does not exist: both servers answer the
-            // whole (empty) file with 200 and Content-Length 0.
+        if (n.size == 0 || !srv->ranges) {
+            // Byte 0 of an empty file does not exist: nginx, Apache and
+            // lighttpd answer the whole (empty) file with 200 and
+            // Content-Length 0. Python ignores Range and sends every file.
             EXPECT_EQ(r.num("http"), 200);
             EXPECT_EQ(yyjson_get_bool(yyjson_obj_get(r.root(), "range")), false);
         } else {
@@ -270,27 +310,7 @@ TEST_P(RealServer, StatGivesEveryFileSizeOrNeedsTheExtension)
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
                          ::testing::Combine(::testing::ValuesIn(k_server_names),
                                             ::testing::Values(road::plain, road::extension)),
-                         [](const auto &info) {
-                             std::string n = std::string(std::get<0>(info.param)) +
-                                             (std::get<1>(info.param) == road::plain ? "_plain" : "_extension");
-                             std::replace(n.begin(), n.end(), '-', '_');
-                             return n;
-                         });
-
-// An httpd whose configuration leaves out the autoindex extras (no AddIcon
-// lines, ServerSignature Off) and suppresses the sort links writes a page
-// with no Apache mark at all: the table form is refused as "not a directory
-// index" and the pre form reads as nginx (its entries are right). Enable
-// once the detection takes these pages.
-TEST(BareApache, DISABLED_ListsPagesWithoutSortLinksIconsOrSignature)
-{
-    IT_REQUIRE_SERVERS();
-    for (road rd : {road::plain, road::extension}) {
-        it::install(rd);
-        for (const char *name : {"apache-table-bare", "apache-pre-bare"})
-            for (const std::string &folder : it::folders()) check_folder(it::by_name(name), rd, folder);
-    }
-}
+                         server_road_name);
 
 // ---- stream URLs ------------------------------------------------------------
 
@@ -472,12 +492,7 @@ TEST_P(BasicAuth, StreamUrlHeaderOpensTheFile)
 INSTANTIATE_TEST_SUITE_P(Servers, BasicAuth,
                          ::testing::Combine(::testing::Values("nginx-exact", "apache-table"),
                                             ::testing::Values(road::plain, road::extension)),
-                         [](const auto &info) {
-                             std::string n = std::string(std::get<0>(info.param)) +
-                                             (std::get<1>(info.param) == road::plain ? "_plain" : "_extension");
-                             std::replace(n.begin(), n.end(), '-', '_');
-                             return n;
-                         });
+                         server_road_name);
 
 // ---- the module's own default transport ---------------------------------------------
 

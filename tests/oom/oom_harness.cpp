@@ -6,10 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <yyjson.h>
-
 #include "interpose.h"
 #include "klaspnet/klaspnet.h"
+#include "support/texts.h"
 
 namespace oomt {
 
@@ -115,11 +114,11 @@ void check_run(const op_case &c, const run &r, const run &ref, summary &s)
             // published all the same (or "{}" when its copy failed).
             EXPECT_TRUE(matches("output buffer too small: * bytes needed", r.err)) << r.err;
             EXPECT_EQ(r.out, "");
-            EXPECT_TRUE(r.res == "{}" || valid_json(r.res)) << r.res;
+            EXPECT_TRUE(r.res == "{}" || ktest::json_ok(r.res)) << r.res;
         } else if (r.rc == 0) {
             EXPECT_EQ(r.err, "");
-            EXPECT_TRUE(valid_json(r.out)) << r.out;
-            EXPECT_TRUE(r.res == "{}" || valid_json(r.res)) << r.res;
+            EXPECT_TRUE(ktest::json_ok(r.out)) << r.out;
+            EXPECT_TRUE(r.res == "{}" || ktest::json_ok(r.res)) << r.res;
             if (c.publishes_output) {
                 EXPECT_TRUE(r.res == "{}" || r.res == r.out) << r.res << "\n" << r.out;
             }
@@ -139,7 +138,7 @@ void check_run(const op_case &c, const run &r, const run &ref, summary &s)
             bool msg_ok = r.err.find("out of memory") != std::string::npos;
             for (const std::string &m : c.messages) msg_ok |= matches(m, r.err);
             EXPECT_TRUE(msg_ok) << "status " << r.rc << " message " << r.err;
-            std::string ej = error_json(r.err, r.rc);
+            std::string ej = ktest::error_json(r.err, r.rc);
             EXPECT_TRUE(r.out.empty() || r.out == ej) << r.out;
             EXPECT_TRUE(r.res == "{}" || r.res == ej) << r.res;
         }
@@ -151,35 +150,6 @@ void check_run(const op_case &c, const run &r, const run &ref, summary &s)
 } // namespace
 
 char *dst() { return g_dst; }
-
-std::string error_json(const std::string &message, int code)
-{
-    std::string out;
-    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
-    yyjson_mut_val *root = yyjson_mut_obj(doc);
-    yyjson_mut_doc_set_root(doc, root);
-    yyjson_mut_obj_add_strn(doc, root, "error", message.data(), message.size());
-    yyjson_mut_obj_add_int(doc, root, "code", code);
-    if (char *t = yyjson_mut_write(doc, 0, nullptr)) {
-        out = t;
-        std::free(t);
-    }
-    yyjson_mut_doc_free(doc);
-    return out;
-}
-
-bool valid_json(const std::string &text)
-{
-    yyjson_doc *d = yyjson_read(text.data(), text.size(), 0);
-    bool ok = d != nullptr;
-    yyjson_doc_free(d);
-    return ok;
-}
-
-bool not_available(const run &r)
-{
-    return r.rc == KLASPNET_E_UNSUPPORTED && r.err.find("not available yet") != std::string::npos;
-}
 
 run clean(const op_case &c)
 {

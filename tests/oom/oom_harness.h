@@ -72,16 +72,9 @@ struct summary {
     std::map<int, uint64_t> codes;
 };
 
-// The error JSON that fail() writes for (message, code).
-std::string error_json(const std::string &message, int code);
-bool valid_json(const std::string &text);
-
 // The clean run (no refusal); fails the test when it throws or leaks.
 run clean(const op_case &c);
 // Both sweeps with every check; prints the summary line.
 summary sweep(const op_case &c);
-
-// True when an operation answered as a placeholder of the build in progress.
-bool not_available(const run &r);
 
 } // namespace oomt

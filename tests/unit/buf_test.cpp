@@ -59,6 +59,41 @@ TEST(Buf, AppendKeepsEmbeddedNul)
     klaspnet_buf_free(&b);
 }
 
+TEST(Buf, ReserveExactOrByDoubling)
+{
+    klaspnet_buf b{};
+    ASSERT_EQ(klaspnet_buf_reserve(&b, 1000, true), 0);
+    EXPECT_EQ(b.cap, 1001u); // an announced length: exactly, with the NUL
+    EXPECT_EQ(b.len, 0u);
+    EXPECT_STREQ(b.data, "");
+    ASSERT_EQ(klaspnet_buf_add(&b, std::string(1000, 'x').data(), 1000), 0);
+    EXPECT_EQ(b.cap, 1001u) << "no growth within the reservation";
+    ASSERT_EQ(klaspnet_buf_add(&b, "y", 1), 0);
+    EXPECT_EQ(b.cap, 2002u) << "beyond it, doubling as ever";
+    klaspnet_buf_free(&b);
+    ASSERT_EQ(klaspnet_buf_reserve(&b, 1000), 0);
+    EXPECT_EQ(b.cap, 1024u);
+    klaspnet_buf_free(&b);
+}
+
+// Past 4 MiB a growing buffer moves into a new block by copying: every byte
+// and the terminator come along, through several moves.
+TEST(Buf, LargeGrowthKeepsContent)
+{
+    klaspnet_buf b{};
+    std::string want;
+    for (int i = 0; i < 20; ++i) {
+        const std::string piece((size_t{1} << 20) - 3 + static_cast<size_t>(i), static_cast<char>('a' + i));
+        ASSERT_EQ(klaspnet_buf_add(&b, piece.data(), piece.size()), 0);
+        want += piece;
+    }
+    EXPECT_EQ(b.len, want.size());
+    EXPECT_GE(b.cap, b.len + 1);
+    EXPECT_TRUE(std::string(b.data, b.len) == want);
+    EXPECT_EQ(b.data[b.len], '\0');
+    klaspnet_buf_free(&b);
+}
+
 TEST(Strdup, CopiesOrGivesNull)
 {
     EXPECT_EQ(klaspnet_strdup(nullptr), nullptr);

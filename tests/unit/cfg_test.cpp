@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include <yyjson.h>
@@ -10,6 +9,7 @@
 #include "klaspnet/klaspnet.h"
 #include "listing/kldlp.h"
 #include "source/cfg.h"
+#include "support/exact.h"
 
 using namespace klaspnet::detail;
 
@@ -23,15 +23,9 @@ struct loaded {
     int rc;
     explicit loaded(const char *json)
     {
-        // An exact-size heap copy, so that ASan sees any read past the text.
-        std::unique_ptr<char[]> in;
-        if (json) {
-            size_t n = std::strlen(json) + 1;
-            in.reset(new char[n]);
-            std::memcpy(in.get(), json, n);
-        }
+        const ktest::exact_cstr in(json);
         std::memset(&cfg, 0x5a, sizeof cfg); // load_cfg must clear everything
-        rc = load_cfg(in.get(), &cfg);
+        rc = load_cfg(in.c_str(), &cfg);
     }
     ~loaded() { klaspnet_root_free(&cfg.root); }
 };

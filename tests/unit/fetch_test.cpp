@@ -3,140 +3,39 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "source/fetch.h"
+#include "support/exact.h"
+#include "support/host.h"
 
 namespace {
 
-char *heap_text(const std::string &s)
+using ktest::answer;
+using ktest::page;
+using ktest::redirect;
+
+std::optional<std::string> text(const char *s) { return s ? std::optional<std::string>(s) : std::nullopt; }
+
+// A velkaron_io answer: status, and a body and error text (null: none handed over).
+answer plain(int32_t rc, int32_t status, const char *body, const char *error)
 {
-    char *p = static_cast<char *>(std::malloc(s.size() + 1));
-    std::memcpy(p, s.c_str(), s.size() + 1);
-    return p;
-}
-
-// ---- a plain velkaron_io host ----------------------------------------------
-
-struct plain_answer {
-    int32_t rc = 0;
-    int32_t status = 200;
-    const char *body = ""; // null: no body
-    const char *error = nullptr;
-};
-
-struct plain_host {
-    std::map<std::string, plain_answer> answers;
-    std::vector<std::string> urls;
-    int frees = 0;
-};
-
-int32_t plain_get(void *ctx, const char *url, char **body, int32_t *status, char **error)
-{
-    auto *h = static_cast<plain_host *>(ctx);
-    EXPECT_EQ(*body, nullptr);
-    EXPECT_EQ(*status, 0);
-    EXPECT_EQ(*error, nullptr);
-    h->urls.emplace_back(url);
-    auto it = h->answers.find(url);
-    plain_answer a = it == h->answers.end() ? plain_answer{0, 404, "not found", nullptr} : it->second;
-    if (a.body) *body = heap_text(a.body);
-    if (a.error) *error = heap_text(a.error);
-    *status = a.status;
-    return a.rc;
-}
-
-void counted_free(void *ctx, void *p)
-{
-    static_cast<plain_host *>(ctx)->frees++;
-    std::free(p);
-}
-
-velkaron_io plain_io(plain_host *h, bool with_free)
-{
-    return velkaron_io{h, plain_get, nullptr, with_free ? counted_free : nullptr};
-}
-
-// ---- a velkaron_http host --------------------------------------------------
-
-struct answer {
-    int32_t rc = 0;
-    int32_t status = 200;      // stored through the status output
-    bool status_header = true; // deliver ":status" first
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-    const char *error = nullptr;
-};
-
-struct hop {
-    uint32_t size;
-    std::string method;
-    std::string url;
-    std::vector<std::string> headers;
-    bool has_user;
-    std::string user;
-    bool has_password;
-    std::string password;
-    uint32_t timeout_ms;
-    bool reserved_zero;
-};
-
-struct http_host {
-    std::map<std::string, answer> answers;
-    std::vector<hop> hops;
-    size_t piece = 1000;
-    int frees = 0;
-};
-
-int32_t host_request(void *ctx, const velkaron_http_req *req, int32_t *status, char **error)
-{
-    auto *h = static_cast<http_host *>(ctx);
-    EXPECT_EQ(*status, 0);
-    EXPECT_EQ(*error, nullptr);
-    hop r{};
-    r.size = req->size;
-    r.method = req->method ? req->method : "(null)";
-    r.url = req->url;
-    for (uint64_t i = 0; i < req->header_count; i++) r.headers.emplace_back(req->headers[i]);
-    r.has_user = req->user != nullptr;
-    r.user = req->user ? req->user : "";
-    r.has_password = req->password != nullptr;
-    r.password = req->password ? req->password : "";
-    r.timeout_ms = req->timeout_ms;
-    r.reserved_zero = req->reserved0 == 0 && req->reserved1 == 0 && req->reserved2 == 0 && req->reserved3 == 0;
-    h->hops.push_back(r);
-
-    auto it = h->answers.find(req->url);
     answer a;
-    if (it != h->answers.end())
-        a = it->second;
-    else
-        a.status = 404;
-    if (a.error) *error = heap_text(a.error);
-    if (a.rc != 0) return a.rc;
-    *status = a.status;
-    if (a.status_header) {
-        std::string st = std::to_string(a.status);
-        if (req->on_header(req->cb_ctx, ":status", st.c_str())) return 0;
-    }
-    for (const auto &[n, v] : a.headers) {
-        if (req->on_header(req->cb_ctx, n.c_str(), v.c_str())) return 0;
-    }
-    for (size_t off = 0; off < a.body.size(); off += h->piece) {
-        size_t n = std::min(h->piece, a.body.size() - off);
-        if (req->on_body(req->cb_ctx, a.body.data() + off, n)) break;
-    }
-    return 0;
+    a.rc = rc;
+    a.status = status;
+    a.body = text(body);
+    a.error = text(error);
+    return a;
 }
 
-void http_counted_free(void *ctx, void *p)
-{
-    static_cast<http_host *>(ctx)->frees++;
-    std::free(p);
-}
+// The recording host, checked as it goes: the library clears every output
+// before it calls the transport.
+struct checked_host : ktest::recording_host {
+    ~checked_host() { EXPECT_EQ(dirty_outputs(), 0) << "an output was not cleared before the call"; }
+};
 
 int32_t unused_get(void *, const char *, char **, int32_t *, char **)
 {
@@ -144,29 +43,14 @@ int32_t unused_get(void *, const char *, char **, int32_t *, char **)
     return -1;
 }
 
+// The velkaron_http road; its body pieces are 1000 bytes unless a test says otherwise.
 struct ext_setup {
-    http_host host;
+    checked_host host;
     velkaron_io io{nullptr, unused_get, nullptr, nullptr};
-    velkaron_http http{32, 1, &host, host_request, nullptr};
+    velkaron_http http = host.http();
     klaspnet_conn conn{&io, &http, nullptr, nullptr};
+    ext_setup() { host.piece = 1000; }
 };
-
-answer redirect(int status, const std::string &location)
-{
-    answer a;
-    a.status = status;
-    a.headers = {{"Location", location}};
-    a.body = "moved";
-    return a;
-}
-
-answer page(const std::string &body, int status = 200)
-{
-    answer a;
-    a.status = status;
-    a.body = body;
-    return a;
-}
 
 struct fetched {
     int rc = 0;
@@ -180,13 +64,13 @@ struct fetched {
 
 TEST(FetchStart, NoTransportInstalled)
 {
-    plain_host ph;
-    velkaron_io io = plain_io(&ph, false);
+    checked_host ph;
+    velkaron_io io = ph.io(false);
     velkaron_io no_get{&ph, nullptr, nullptr, nullptr};
     klaspnet_conn ok{&io, nullptr, nullptr, nullptr};
     klaspnet_conn no_io{nullptr, nullptr, nullptr, nullptr};
     klaspnet_conn bad_io{&no_get, nullptr, nullptr, nullptr};
-    velkaron_http http{32, 1, nullptr, host_request, nullptr};
+    velkaron_http http = ph.http();
     klaspnet_conn ext_no_get{&no_get, &http, "user", "secret"};
     struct row {
         const char *what;
@@ -213,15 +97,15 @@ TEST(FetchStart, NoTransportInstalled)
         EXPECT_EQ(f.r.content_length, -1) << w.what;
         EXPECT_EQ(f.r.too_large, 0) << w.what;
     }
-    EXPECT_TRUE(ph.urls.empty());
+    EXPECT_TRUE(ph.gets.empty());
 }
 
 // ---- plain road ------------------------------------------------------------
 
 TEST(FetchPlain, ErrorStatusIsAnAnswer)
 {
-    plain_host ph;
-    velkaron_io io = plain_io(&ph, true);
+    checked_host ph;
+    velkaron_io io = ph.io(true);
     klaspnet_conn c{&io, nullptr, nullptr, nullptr};
     fetched f;
     f.rc = klaspnet_fetch(&c, "http://h/missing", 0, 1000, &f.r);
@@ -234,16 +118,20 @@ TEST(FetchPlain, ErrorStatusIsAnAnswer)
     EXPECT_EQ(f.r.permanent, 0);
     EXPECT_EQ(f.r.content_length, -1);
     EXPECT_STREQ(f.r.error, "");
-    EXPECT_EQ(ph.frees, 1); // the body went back to the transport
+    // The body is the transport's own text, kept rather than copied, and it
+    // goes back to the transport with the response.
+    EXPECT_EQ(ph.frees(), 0);
+    klaspnet_resp_free(&f.r);
+    EXPECT_EQ(ph.frees(), 1);
 }
 
 TEST(FetchPlain, BodyLimit)
 {
-    plain_host ph;
+    checked_host ph;
     std::string ten(10, 'x');
-    ph.answers["http://h/"] = {0, 200, ten.c_str(), nullptr};
+    ph.answers["http://h/"] = page(ten);
     for (bool with_free : {false, true}) {
-        velkaron_io io = plain_io(&ph, with_free);
+        velkaron_io io = ph.io(with_free);
         klaspnet_conn c{&io, nullptr, nullptr, nullptr};
         fetched at;
         at.rc = klaspnet_fetch(&c, "http://h/", 0, 10, &at.r);
@@ -265,8 +153,8 @@ TEST(FetchPlain, BodyLimit)
 
 TEST(FetchPlain, CredentialsGoIntoTheUrlPercentEncoded)
 {
-    plain_host ph;
-    velkaron_io io = plain_io(&ph, false);
+    checked_host ph;
+    velkaron_io io = ph.io(false);
     struct row {
         const char *user;
         const char *password;
@@ -278,64 +166,65 @@ TEST(FetchPlain, CredentialsGoIntoTheUrlPercentEncoded)
         {"", "", "http://:@h/x?y=1"},
     };
     for (const row &w : rows) {
-        ph.urls.clear();
+        ph.gets.clear();
         klaspnet_conn c{&io, nullptr, w.user, w.password};
         fetched f;
         f.rc = klaspnet_fetch(&c, "http://h/x?y=1", 0, 1000, &f.r);
         EXPECT_EQ(f.rc, 0) << w.sent;
-        ASSERT_EQ(ph.urls.size(), 1u);
-        EXPECT_EQ(ph.urls[0], w.sent);
+        ASSERT_EQ(ph.gets.size(), 1u);
+        EXPECT_EQ(ph.gets[0], w.sent);
         EXPECT_STREQ(f.r.final_url, "http://h/x?y=1") << w.sent;
     }
     // Without a user name the URL goes out unchanged, even with a password.
-    ph.urls.clear();
+    ph.gets.clear();
     klaspnet_conn c{&io, nullptr, nullptr, "pw"};
     fetched f;
     f.rc = klaspnet_fetch(&c, "https://h/", 0, 1000, &f.r);
-    ASSERT_EQ(ph.urls.size(), 1u);
-    EXPECT_EQ(ph.urls[0], "https://h/");
+    ASSERT_EQ(ph.gets.size(), 1u);
+    EXPECT_EQ(ph.gets[0], "https://h/");
 }
 
 TEST(FetchPlain, RangeIsRefusedWithoutCallingTheTransport)
 {
-    plain_host ph;
-    velkaron_io io = plain_io(&ph, false);
+    checked_host ph;
+    velkaron_io io = ph.io(false);
     klaspnet_conn c{&io, nullptr, "user", "secret"};
     fetched f;
     f.rc = klaspnet_fetch(&c, "http://h/f", 1, 1000, &f.r);
     EXPECT_EQ(f.rc, -2);
     EXPECT_STREQ(f.r.error, "the transport has no request headers (velkaron_io v1): Range cannot be sent");
-    EXPECT_TRUE(ph.urls.empty());
+    EXPECT_TRUE(ph.gets.empty());
     EXPECT_EQ(f.r.body, nullptr);
 }
 
 TEST(FetchPlain, TransportFailures)
 {
     struct row {
-        plain_answer a;
+        answer a;
         bool with_free;
         const char *error;
         int frees; // body and error text handed back
     } rows[] = {
-        {{-1, 0, nullptr, "connection refused"}, true, "GET http://h/a?<redacted>: connection refused", 1},
-        {{-1, 0, nullptr, "connection refused"}, false, "GET http://h/a?<redacted>: connection refused", 0},
-        {{7, 0, nullptr, nullptr}, true, "GET http://h/a?<redacted>: transport failure", 0},
-        {{-1, 500, "partial", "timeout"}, true, "GET http://h/a?<redacted>: timeout", 2},
-        {{-1, 500, "partial", nullptr}, false, "GET http://h/a?<redacted>: transport failure", 0},
-        {{0, 200, nullptr, nullptr}, true, "GET http://h/a?<redacted>: transport failure", 0},
-        {{0, 200, nullptr, "no body"}, true, "GET http://h/a?<redacted>: no body", 1},
-        {{0, 200, "ok", "warning"}, true, "", 2}, // a success may still carry a text
+        {plain(-1, 0, nullptr, "connection refused"), true, "GET http://h/a?<redacted>: connection refused", 1},
+        {plain(-1, 0, nullptr, "connection refused"), false, "GET http://h/a?<redacted>: connection refused", 0},
+        {plain(7, 0, nullptr, nullptr), true, "GET http://h/a?<redacted>: transport failure", 0},
+        {plain(-1, 500, "partial", "timeout"), true, "GET http://h/a?<redacted>: timeout", 2},
+        {plain(-1, 500, "partial", nullptr), false, "GET http://h/a?<redacted>: transport failure", 0},
+        {plain(0, 200, nullptr, nullptr), true, "GET http://h/a?<redacted>: transport failure", 0},
+        {plain(0, 200, nullptr, "no body"), true, "GET http://h/a?<redacted>: no body", 1},
+        {plain(0, 200, "ok", "warning"), true, "", 2}, // a success may still carry a text
     };
     for (const row &w : rows) {
-        plain_host ph;
+        checked_host ph;
         ph.answers["http://h/a?q=secret"] = w.a;
-        velkaron_io io = plain_io(&ph, w.with_free);
+        velkaron_io io = ph.io(w.with_free);
         klaspnet_conn c{&io, nullptr, nullptr, nullptr};
         fetched f;
         f.rc = klaspnet_fetch(&c, "http://h/a?q=secret", 0, 100, &f.r);
         EXPECT_EQ(f.rc, *w.error ? -1 : 0) << w.error;
         EXPECT_STREQ(f.r.error, w.error);
-        EXPECT_EQ(ph.frees, w.frees) << w.error;
+        klaspnet_resp_free(&f.r);
+        EXPECT_EQ(ph.frees(), w.frees) << w.error;
         if (*w.error) {
             EXPECT_EQ(f.r.body, nullptr) << w.error;
             EXPECT_EQ(f.r.final_url, nullptr) << w.error;
@@ -363,7 +252,7 @@ TEST(FetchPlain, ErrorTextsMaskCredentials)
         // Fails every URL with the text given as context.
         static int32_t get(void *ctx, const char *, char **, int32_t *, char **error)
         {
-            *error = heap_text(static_cast<const char *>(ctx));
+            *error = ktest::heap_cstr(static_cast<const char *>(ctx));
             return -1;
         }
     };
@@ -383,7 +272,7 @@ TEST(FetchPlain, ErrorTextIsCutTo255Bytes)
     struct local {
         static int32_t get(void *ctx, const char *, char **, int32_t *, char **error)
         {
-            *error = heap_text(*static_cast<std::string *>(ctx));
+            *error = ktest::heap_cstr(*static_cast<std::string *>(ctx));
             return -1;
         }
     };
@@ -405,8 +294,8 @@ TEST(FetchHttp, SendsTheFixedRequest)
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/a/", 0, 1000, &f.r);
     EXPECT_EQ(f.rc, 0);
-    ASSERT_EQ(s.host.hops.size(), 1u);
-    const hop &h = s.host.hops[0];
+    ASSERT_EQ(s.host.requests.size(), 1u);
+    const ktest::request &h = s.host.requests[0];
     EXPECT_EQ(h.size, 104u);
     EXPECT_EQ(h.method, "GET");
     EXPECT_EQ(h.url, "http://h/a/");
@@ -424,18 +313,18 @@ TEST(FetchHttp, SendsTheFixedRequest)
     EXPECT_EQ(f.r.permanent, 0);
 
     // A Range probe adds the third line; a null password goes out as "".
-    s.host.hops.clear();
+    s.host.requests.clear();
     s.conn.user = "u";
     fetched p;
     p.rc = klaspnet_fetch(&s.conn, "http://h/a/", 1, 1000, &p.r);
-    ASSERT_EQ(s.host.hops.size(), 1u);
-    EXPECT_EQ(s.host.hops[0].headers,
+    ASSERT_EQ(s.host.requests.size(), 1u);
+    EXPECT_EQ(s.host.requests[0].headers,
               (std::vector<std::string>{"Accept: text/html,application/xhtml+xml,*/*;q=0.8",
                                         "User-Agent: velkaron-aspnet/1.0.0", "Range: bytes=0-0"}));
-    EXPECT_TRUE(s.host.hops[0].has_user);
-    EXPECT_EQ(s.host.hops[0].user, "u");
-    EXPECT_TRUE(s.host.hops[0].has_password);
-    EXPECT_EQ(s.host.hops[0].password, "");
+    EXPECT_TRUE(s.host.requests[0].has_user);
+    EXPECT_EQ(s.host.requests[0].user, "u");
+    EXPECT_TRUE(s.host.requests[0].has_password);
+    EXPECT_EQ(s.host.requests[0].password, "");
 }
 
 TEST(FetchHttp, StatusComesFromThePseudoHeaderFirst)
@@ -484,8 +373,8 @@ TEST(FetchHttp, FollowsEveryRedirectStatus)
     EXPECT_EQ(f.r.permanent, 0);
     EXPECT_STREQ(f.r.body, "five");
     EXPECT_STREQ(f.r.final_url, "http://h/5?x=1");
-    ASSERT_EQ(s.host.hops.size(), 6u);
-    for (const hop &h : s.host.hops) {
+    ASSERT_EQ(s.host.requests.size(), 6u);
+    for (const ktest::request &h : s.host.requests) {
         EXPECT_EQ(h.user, "user") << h.url;
         EXPECT_EQ(h.password, "pw") << h.url;
         EXPECT_EQ(h.headers.size(), 2u) << h.url;
@@ -494,14 +383,14 @@ TEST(FetchHttp, FollowsEveryRedirectStatus)
     // One more hop is refused, naming the requested URL.
     s.host.answers["http://h/5?x=1"] = redirect(302, "/6");
     s.host.answers["http://h/6"] = page("six");
-    s.host.hops.clear();
+    s.host.requests.clear();
     fetched g;
     g.rc = klaspnet_fetch(&s.conn, "http://h/0", 0, 100, &g.r);
     EXPECT_EQ(g.rc, -2);
     EXPECT_STREQ(g.r.error, "GET http://h/0: more than 5 redirects");
     EXPECT_EQ(g.r.body, nullptr);
     EXPECT_EQ(g.r.final_url, nullptr);
-    EXPECT_EQ(s.host.hops.size(), 6u);
+    EXPECT_EQ(s.host.requests.size(), 6u);
 }
 
 TEST(FetchHttp, WhatIsNotFollowed)
@@ -524,7 +413,7 @@ TEST(FetchHttp, WhatIsNotFollowed)
         f.rc = klaspnet_fetch(&s.conn, "http://h/s", 0, 100, &f.r);
         EXPECT_EQ(f.rc, 0) << w.what;
         EXPECT_EQ(f.r.status, w.a.status) << w.what;
-        EXPECT_EQ(s.host.hops.size(), 1u) << w.what;
+        EXPECT_EQ(s.host.requests.size(), 1u) << w.what;
         EXPECT_EQ(f.r.redirects, 0) << w.what;
         EXPECT_STREQ(f.r.final_url, "http://h/s") << w.what;
     }
@@ -575,7 +464,7 @@ TEST(FetchHttp, RefusedRedirects)
         EXPECT_STREQ(f.r.error, w.error);
         EXPECT_EQ(f.r.body, nullptr);
         EXPECT_EQ(f.r.final_url, nullptr);
-        EXPECT_EQ(s.host.hops.size(), 1u) << w.location;
+        EXPECT_EQ(s.host.requests.size(), 1u) << w.location;
     }
 
     // The refusal names the URL that redirected, not the one asked for.
@@ -617,9 +506,9 @@ TEST(FetchHttp, FragmentAndUserinfoOfALocationAreNotSent)
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/a", 0, 100, &f.r);
     EXPECT_EQ(f.rc, 0);
-    ASSERT_EQ(s.host.hops.size(), 3u);
-    EXPECT_EQ(s.host.hops[1].url, "http://h/b?x=1");
-    EXPECT_EQ(s.host.hops[2].url, "http://h/c");
+    ASSERT_EQ(s.host.requests.size(), 3u);
+    EXPECT_EQ(s.host.requests[1].url, "http://h/b?x=1");
+    EXPECT_EQ(s.host.requests[2].url, "http://h/c");
     EXPECT_STREQ(f.r.final_url, "http://h/c");
 }
 
@@ -636,10 +525,10 @@ TEST(FetchHttp, CredentialsStayWithinTheOrigin)
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/1", 0, 100, &f.r);
     EXPECT_EQ(f.rc, 0);
-    ASSERT_EQ(s.host.hops.size(), 5u);
+    ASSERT_EQ(s.host.requests.size(), 5u);
     bool want[] = {true, true, true, false, false};
     for (size_t i = 0; i < 5; i++) {
-        const hop &h = s.host.hops[i];
+        const ktest::request &h = s.host.requests[i];
         EXPECT_EQ(h.has_user, want[i]) << h.url;
         EXPECT_EQ(h.has_password, want[i]) << h.url;
         if (want[i]) {
@@ -662,10 +551,10 @@ TEST(FetchHttp, CredentialsDropOnPortChangeAndUpgradeMovesTheOrigin)
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/1", 0, 100, &f.r);
     EXPECT_EQ(f.rc, 0);
-    ASSERT_EQ(s.host.hops.size(), 3u);
-    EXPECT_TRUE(s.host.hops[0].has_user);
-    EXPECT_TRUE(s.host.hops[1].has_user);
-    EXPECT_FALSE(s.host.hops[2].has_user);
+    ASSERT_EQ(s.host.requests.size(), 3u);
+    EXPECT_TRUE(s.host.requests[0].has_user);
+    EXPECT_TRUE(s.host.requests[1].has_user);
+    EXPECT_FALSE(s.host.requests[2].has_user);
 }
 
 TEST(FetchHttp, BodyLimit)
@@ -690,6 +579,29 @@ TEST(FetchHttp, BodyLimit)
         ASSERT_NE(over.r.body, nullptr);
         EXPECT_STREQ(over.r.body, "");
         EXPECT_EQ(over.r.status, 200);
+    }
+}
+
+// The body is collected into a block sized by Content-Length; a length that
+// is wrong either way, beyond the limit or unreadable changes nothing of what
+// is received.
+TEST(FetchHttp, BodyWhateverContentLengthSays)
+{
+    const std::string body(5000, 'c');
+    for (const char *length : {"5000", "1", "4999", "5001", "999999999", "x"}) {
+        for (uint64_t limit : {5000u, 4999u}) {
+            ext_setup s;
+            answer a = page(body);
+            a.headers = {{"Content-Length", length}};
+            s.host.answers["http://h/"] = a;
+            fetched f;
+            f.rc = klaspnet_fetch(&s.conn, "http://h/", 0, limit, &f.r);
+            EXPECT_EQ(f.rc, 0) << length;
+            ASSERT_NE(f.r.body, nullptr);
+            EXPECT_EQ(f.r.too_large, limit < body.size() ? 1 : 0) << length << " " << limit;
+            EXPECT_EQ(std::string(f.r.body, f.r.body_len), limit < body.size() ? "" : body) << length;
+            EXPECT_EQ(f.r.body[f.r.body_len], '\0');
+        }
     }
 }
 
@@ -852,30 +764,27 @@ TEST(FetchHttp, TransportFailures)
     };
     for (const row &w : rows) {
         ext_setup s;
-        if (w.with_free) s.http.free = http_counted_free;
+        if (w.with_free) s.http = s.host.http(true);
         s.host.answers["http://h/a"] = redirect(302, "/b");
-        answer a;
-        a.rc = w.rc;
-        a.error = w.error;
-        s.host.answers["http://h/b"] = a;
+        s.host.answers["http://h/b"] = ktest::failure(w.rc, text(w.error));
         fetched f;
         f.rc = klaspnet_fetch(&s.conn, "http://h/a", 0, 100, &f.r);
         EXPECT_EQ(f.rc, -1);
         EXPECT_STREQ(f.r.error, w.want);
-        EXPECT_EQ(s.host.frees, w.frees) << w.want;
+        EXPECT_EQ(s.host.frees(), w.frees) << w.want;
         EXPECT_EQ(f.r.body, nullptr);
         EXPECT_EQ(f.r.final_url, nullptr);
     }
     // A success that also hands back an error text: the text is released.
     ext_setup s;
-    s.http.free = http_counted_free;
+    s.http = s.host.http(true);
     answer a = page("fine");
     a.error = "note";
     s.host.answers["http://h/"] = a;
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/", 0, 100, &f.r);
     EXPECT_EQ(f.rc, 0);
-    EXPECT_EQ(s.host.frees, 1);
+    EXPECT_EQ(s.host.frees(), 1);
     EXPECT_STREQ(f.r.body, "fine");
 }
 
@@ -896,10 +805,7 @@ TEST(FetchHttp, ErrorTextsMaskCredentials)
         ext_setup s;
         s.conn.user = w.user;
         s.conn.password = w.password;
-        answer a;
-        a.rc = -1;
-        a.error = w.error;
-        s.host.answers["http://h/"] = a;
+        s.host.answers["http://h/"] = ktest::failure(-1, w.error);
         fetched f;
         f.rc = klaspnet_fetch(&s.conn, "http://h/", 0, 100, &f.r);
         EXPECT_STREQ(f.r.error, w.want);
@@ -907,10 +813,7 @@ TEST(FetchHttp, ErrorTextsMaskCredentials)
     // Without a user name nothing is masked, whatever the password.
     ext_setup s;
     s.conn.password = "hunter2";
-    answer a;
-    a.rc = -1;
-    a.error = "hunter2";
-    s.host.answers["http://h/"] = a;
+    s.host.answers["http://h/"] = ktest::failure(-1, "hunter2");
     fetched f;
     f.rc = klaspnet_fetch(&s.conn, "http://h/", 0, 100, &f.r);
     EXPECT_STREQ(f.r.error, "GET http://h/: hunter2");

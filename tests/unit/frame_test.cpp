@@ -114,6 +114,61 @@ TEST(Fail, ShortBufferKeepsCode)
     EXPECT_STREQ(klaspnet_last_error_impl(), "nope");
 }
 
+// The published text with an answer that is a part of it: the caller's
+// buffer gets head, part and tail whole or nothing, the text is published
+// whole either way.
+TEST(DoneJson, AnswerPartOfThePublishedText)
+{
+    const std::string full = "{\"op\":\"x\",\"items\":[1,2]}";
+    const std::string answer = "{\"items\":[1,2]}";
+    for (size_t room : {answer.size() + 1, answer.size()}) {
+        json_writer w;
+        w.obj_begin();
+        w.key("op");
+        w.str("x");
+        w.key("items");
+        const size_t from = w.size();
+        w.arr_begin();
+        w.num(1);
+        w.num(2);
+        w.arr_end();
+        const size_t len = w.size() - from;
+        w.obj_end();
+        poisoned p;
+        const int rc = done_json(p.b, static_cast<int32_t>(room), w, "oom", {from, len, "{\"items\":", "}"});
+        if (room > answer.size()) {
+            EXPECT_EQ(rc, 0);
+            EXPECT_EQ(answer, p.b);
+            EXPECT_STREQ(klaspnet_last_error_impl(), "");
+        } else {
+            EXPECT_EQ(rc, KLASPNET_E_BUFFER);
+            EXPECT_EQ(p.b[0], '\0');
+            EXPECT_EQ(std::string(klaspnet_last_error_impl()),
+                      "output buffer too small: " + std::to_string(answer.size() + 1) + " bytes needed");
+        }
+        EXPECT_EQ(full, klaspnet_result_json_impl());
+    }
+}
+
+// klaspnet_result_json hands out the published text itself: it must stay
+// valid and unchanged until the next call, however many publications come in
+// between (under AddressSanitizer a released text would show here).
+TEST(ResultJson, HandedOutTextOutlivesLaterPublications)
+{
+    klaspnet_publish("", "{\"a\":1}");
+    const char *first = klaspnet_result_json_impl();
+    klaspnet_publish("", "{\"b\":2}");
+    klaspnet_publish_owned("", nullptr);
+    klaspnet_publish("", "{\"c\":3}");
+    EXPECT_STREQ(first, "{\"a\":1}");
+    const char *now = klaspnet_result_json_impl();
+    EXPECT_STREQ(now, "{\"c\":3}");
+    EXPECT_STREQ(klaspnet_result_json_impl(), "{\"c\":3}") << "asked twice without a publication";
+    klaspnet_publish_owned("", nullptr);
+    EXPECT_STREQ(now, "{\"c\":3}");
+    EXPECT_STREQ(klaspnet_result_json_impl(), "{}");
+}
+
 TEST(Publish, NullResultBecomesEmptyObject)
 {
     klaspnet_publish("m", nullptr);

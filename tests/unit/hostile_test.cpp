@@ -14,6 +14,7 @@
 #include "hostile_pages.h"
 #include "listing/kldlp.h"
 #include "source/ops.h"
+#include "support/exact.h"
 
 using namespace klaspnet::detail;
 
@@ -27,8 +28,7 @@ struct parsed {
     kldlp_result r;
     parsed(const std::string &page)
     {
-        // An exact-size heap copy: a read past the page is caught by ASan.
-        std::vector<char> copy(page.begin(), page.end());
+        const ktest::exact_bytes copy(page);
         rc = kldlp_parse(copy.data(), copy.size(), k_url, nullptr, &r);
     }
     ~parsed() { kldlp_free(&r); }

@@ -5,36 +5,19 @@
 #include <string>
 
 #include "listing/internal.h"
+#include "parse_ctx.h"
+#include "support/exact.h"
 #include "unit/listing_insert.h"
 
 using namespace kldlp::detail;
 
 namespace {
 
-char *heap(const std::string &s)
-{
-    char *p = static_cast<char *>(malloc(s.size() + 1));
-    memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return p;
-}
+using ktest::heap_cstr;
 
-// A parse context built by hand, as kldlp_parse would set it up.
-struct table {
-    kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
-    kldlp_result res{};
-    kldlp_ctx c{};
-    table()
-    {
-        c.lim = &lim;
-        c.page_url = "http://h/music/";
-        c.res = &res;
-    }
-    ~table()
-    {
-        ctx_release(&c);
-        kldlp_free(&res);
-    }
+// The entry table of a page in /music/.
+struct table : parse_ctx {
+    table() : parse_ctx("http://h/music/") {}
     int add(const std::string &name, int folder = 0, int64_t size = -1, const char *date = nullptr)
     {
         return insert_name(&c, name, folder, size, date);
@@ -70,10 +53,8 @@ TEST(ListingUtf8, WellFormedness)
         {"ok\xC3", 0},
     };
     for (const row &r : rows) {
-        char *p = static_cast<char *>(malloc(r.bytes.size() ? r.bytes.size() : 1));
-        memcpy(p, r.bytes.data(), r.bytes.size());
-        EXPECT_EQ(kldlp_utf8_valid(p, r.bytes.size()), r.ok) << "row " << testing::PrintToString(r.bytes);
-        free(p);
+        const ktest::exact_bytes b(r.bytes);
+        EXPECT_EQ(kldlp_utf8_valid(b.data(), b.size()), r.ok) << "row " << testing::PrintToString(r.bytes);
     }
 }
 
@@ -104,10 +85,8 @@ TEST(ListingNames, NameRules)
         {"x..", 1},
     };
     for (const row &r : rows) {
-        char *p = static_cast<char *>(malloc(r.name.size() ? r.name.size() : 1));
-        memcpy(p, r.name.data(), r.name.size());
-        EXPECT_EQ(name_ok(p, r.name.size()), r.ok) << "row " << testing::PrintToString(r.name);
-        free(p);
+        const ktest::exact_bytes b(r.name);
+        EXPECT_EQ(name_ok(b.data(), b.size()), r.ok) << "row " << testing::PrintToString(r.name);
     }
 }
 
@@ -220,7 +199,7 @@ TEST(ListingResult, FreeZeroesAndIsIdempotent)
     t.add("a");
     t.res.dialect = KLDLP_DIALECT_NGINX;
     t.res.variant = KLDLP_VARIANT_PRE;
-    t.res.index_of = heap("/x/");
+    t.res.index_of = heap_cstr("/x/");
     ctx_release(&t.c);
     EXPECT_EQ(t.c.dates, nullptr);
     EXPECT_EQ(t.c.index, nullptr);
@@ -236,7 +215,13 @@ TEST(ListingResult, DialectAndVariantNames)
     EXPECT_STREQ(kldlp_dialect_name(1), "aspnet");
     EXPECT_STREQ(kldlp_dialect_name(2), "nginx");
     EXPECT_STREQ(kldlp_dialect_name(3), "apache");
-    EXPECT_STREQ(kldlp_dialect_name(7), "unknown");
+    // 4 to 7 name the servers added after the first three (7 was "unknown"
+    // while only those three were known).
+    EXPECT_STREQ(kldlp_dialect_name(4), "lighttpd");
+    EXPECT_STREQ(kldlp_dialect_name(5), "caddy");
+    EXPECT_STREQ(kldlp_dialect_name(6), "python");
+    EXPECT_STREQ(kldlp_dialect_name(7), "iis");
+    EXPECT_STREQ(kldlp_dialect_name(8), "unknown");
     EXPECT_STREQ(kldlp_dialect_name(-1), "unknown");
     EXPECT_STREQ(kldlp_variant_name(0), "none");
     EXPECT_STREQ(kldlp_variant_name(1), "table");

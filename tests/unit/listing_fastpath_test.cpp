@@ -4,35 +4,20 @@
 // date-order decision reading each date once.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "listing/internal.h"
+#include "parse_ctx.h"
+#include "support/data.h"
+#include "support/exact.h"
 #include "unit/listing_insert.h"
 
 using namespace kldlp::detail;
 
 namespace {
-
-struct ctx_fixture {
-    kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
-    kldlp_result res{};
-    kldlp_ctx c{};
-    explicit ctx_fixture(const char *page_url = "http://h/m/")
-    {
-        c.lim = &lim;
-        c.page_url = page_url;
-        c.res = &res;
-    }
-    ~ctx_fixture()
-    {
-        ctx_release(&c);
-        kldlp_free(&res);
-    }
-};
 
 // What a link comes to when it goes the long way: resolved against the page,
 // then tested as a child. "+name/F" for an entry, "skipped", "rejected".
@@ -60,7 +45,7 @@ std::string by_resolver(const std::string &page, const std::string &href)
 
 std::string by_add_href(const char *page, const std::string &href)
 {
-    ctx_fixture f(page);
+    parse_ctx f(page);
     EXPECT_EQ(add_href(&f.c, href.data(), href.size(), nullptr, 0, nullptr, 0), 0);
     if (f.res.rejected) return "rejected";
     if (f.res.skipped) return "skipped";
@@ -102,7 +87,7 @@ TEST(ListingFastPath, SizesAndDatesOfPlainLinks)
         {"f", "&lt;dir&gt;", "&amp;", -1, "&"},
     };
     for (const row &r : rows) {
-        ctx_fixture f;
+        parse_ctx f("http://h/m/");
         ASSERT_EQ(add_href(&f.c, r.href, strlen(r.href), r.size, r.size ? strlen(r.size) : 0, r.date,
                            r.date ? strlen(r.date) : 0),
                   0)
@@ -181,7 +166,7 @@ TEST(ListingNameHash, SipHashReferenceOutputs)
 // fixed hash) spread out under the next.
 TEST(ListingNameHash, EachParseDrawsItsOwnKey)
 {
-    ctx_fixture a, b;
+    parse_ctx a("http://h/m/"), b("http://h/m/");
     const std::string name = "Track 01.mp3";
     const uint64_t ha = name_hash(&a.c, name.data(), name.size());
     EXPECT_EQ(name_hash(&a.c, name.data(), name.size()), ha); // stable within a parse
@@ -208,23 +193,11 @@ TEST(ListingNameHash, LookalikeNamesProbeLinearly)
                      return s;
                  }}};
     for (const row &r : rows) {
-        ctx_fixture f;
+        parse_ctx f("http://h/m/");
         for (size_t i = 0; i < n; ++i) ASSERT_EQ(insert_name(&f.c, r.name(prefix, i), 0, -1), 0) << r.label;
         EXPECT_GT(f.res.count, n / 2) << r.label;
         EXPECT_LT(f.c.probes, 8 * n) << r.label << ": " << f.c.probes << " probes";
     }
-}
-
-std::string slurp(const std::string &path)
-{
-    std::string out;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        char buf[65536];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        fclose(f);
-    }
-    return out;
 }
 
 // The passes read tokens through scan_tok; it must yield exactly what
@@ -269,7 +242,7 @@ TEST(ListingFastPath, InlineStepsMatchTheTokenizer)
                                       "<//a>"};
     for (const char *f : {"nginx_basic.html", "apache_table.html", "apache_pre.html", "aspnet.html",
                           "hostile_script.html", "hostile_comment.html", "names.html"})
-        pages.push_back(slurp(std::string(KLASPNET_TEST_DATA) + "/" + f));
+        pages.push_back(ktest::data_file(f));
     for (const std::string &page : pages) {
         ASSERT_FALSE(page.empty());
         html_scan a{page.data(), page.data() + page.size()}, b = a;
@@ -325,7 +298,7 @@ TEST(ListingFastPath, TagEndsWhereverItFallsInAWord)
 
 TEST(ListingFastPath, DateTextsKeepTheirBytes)
 {
-    ctx_fixture f;
+    parse_ctx f("http://h/m/");
     std::vector<std::string> dates;
     for (int i = 0; i < 5000; ++i) {
         std::string d = std::to_string(i) + std::string(static_cast<size_t>(i % 37), '-');
@@ -348,7 +321,7 @@ TEST(ListingFastPath, TableTakesEntriesAfterTheDateDecision)
 {
     // The decision reuses the name index's memory; an entry offered later
     // still meets every name already in the table.
-    ctx_fixture f;
+    parse_ctx f("http://h/m/");
     for (int i = 0; i < 300; ++i)
         ASSERT_EQ(insert_name(&f.c, "f" + std::to_string(i), 0, -1, i % 2 ? "03/04/2024" : "2024-01-02"), 0);
     f.lim.date_order = KLDLP_ORDER_MDY;

@@ -7,28 +7,19 @@
 
 #include "listing/collect.h"
 #include "listing/internal.h"
+#include "support/exact.h"
 
 using namespace kldlp::detail;
 
 namespace {
 
-// The input in a heap block of exactly its size, so that reading one byte
-// past the end is caught by AddressSanitizer.
-struct exact {
-    char *p;
-    size_t n;
-    explicit exact(const std::string &s) : p(static_cast<char *>(malloc(s.size() ? s.size() : 1))), n(s.size())
-    {
-        memcpy(p, s.data(), s.size());
-    }
-    ~exact() { free(p); }
-};
+using exact = ktest::exact_bytes;
 
 // Tokens as "T:text", "O:name|attrs", "C:name|attrs".
 std::vector<std::string> tokens(const std::string &page)
 {
-    exact e(page);
-    html_scan s{e.p, e.p + e.n};
+    const exact e(page);
+    html_scan s{e.data(), e.end()};
     std::vector<std::string> out;
     for (int guard = 0; guard < 1000; ++guard) {
         html_tok t;
@@ -40,7 +31,7 @@ std::vector<std::string> tokens(const std::string &page)
         else
             out.push_back(std::string(t.kind == TOK_OPEN ? "O:" : "C:") + tx + "|" + std::string(t.attrs, t.attrs_len));
     }
-    EXPECT_EQ(s.pos, e.p + e.n);
+    EXPECT_EQ(s.pos, e.end());
     return out;
 }
 
@@ -129,10 +120,10 @@ TEST(ListingAttrs, GetAttr)
         {" class=\"href\" href=\"y\"", "href", 1, "y"},
     };
     for (const row &r : rows) {
-        exact e(r.attrs);
+        const exact e(r.attrs);
         const char *v = reinterpret_cast<const char *>(1);
         size_t vl = 77;
-        const int got = get_attr(e.p, e.n, r.name, &v, &vl);
+        const int got = get_attr(e.data(), e.size(), r.name, &v, &vl);
         EXPECT_EQ(got, r.found) << "attrs " << r.attrs;
         if (got) {
             EXPECT_EQ(std::string(v, vl), r.value) << "attrs " << r.attrs;
@@ -159,8 +150,8 @@ TEST(ListingAttrs, HasClass)
         {" class=''", "file", 0},
     };
     for (const row &r : rows) {
-        exact e(r.attrs);
-        EXPECT_EQ(class_bits(e.p, e.n, {r.cls}) != 0, r.want != 0) << r.attrs << " / " << r.cls;
+        const exact e(r.attrs);
+        EXPECT_EQ(class_bits(e.data(), e.size(), {r.cls}) != 0, r.want != 0) << r.attrs << " / " << r.cls;
     }
 }
 
@@ -198,13 +189,13 @@ TEST(ListingText, TrimWideSpaces)
         {"\xE2\x80", "\xE2\x80"},
     };
     for (const row &r : rows) {
-        exact e(r.in);
-        const char *p = e.p;
-        size_t n = e.n;
+        const exact e(r.in);
+        const char *p = e.data();
+        size_t n = e.size();
         trim(&p, &n);
         EXPECT_EQ(std::string(p, n), r.out) << testing::PrintToString(r.in);
-        EXPECT_GE(p, e.p);
-        EXPECT_LE(p + n, e.p + e.n);
+        EXPECT_GE(p, e.data());
+        EXPECT_LE(p + n, e.end());
     }
 }
 
@@ -267,9 +258,9 @@ TEST(ListingDecode, CharacterReferences)
         {"&#x41 ;", "&#x41 ;", 0},
     };
     for (const row &r : rows) {
-        exact e(r.in);
+        const exact e(r.in);
         int bad = 7;
-        char *d = kldlp_html_decode(e.p, e.n, &bad);
+        char *d = kldlp_html_decode(e.data(), e.size(), &bad);
         ASSERT_NE(d, nullptr);
         EXPECT_EQ(std::string(d), r.out) << "in " << testing::PrintToString(r.in);
         EXPECT_EQ(bad, r.bad) << "in " << testing::PrintToString(r.in);
@@ -292,14 +283,14 @@ TEST(ListingDecode, PercentEscapes)
         {"x%00y", std::string("x\0y", 3)}, {"%%41", "%A"},   {"", ""},
     };
     for (const row &r : rows) {
-        exact e(r.in);
+        const exact e(r.in);
         size_t n = 99;
-        char *d = pct_decode(e.p, e.n, &n);
+        char *d = pct_decode(e.data(), e.size(), &n);
         ASSERT_NE(d, nullptr);
         EXPECT_EQ(std::string(d, n), r.out) << "in " << r.in;
         EXPECT_EQ(d[n], '\0');
         free(d);
-        d = kldlp_pct_decode(e.p, e.n);
+        d = kldlp_pct_decode(e.data(), e.size());
         EXPECT_EQ(memcmp(d, r.out.data(), r.out.size()), 0);
         free(d);
     }

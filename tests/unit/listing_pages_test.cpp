@@ -3,65 +3,29 @@
 // stored JSON byte for byte.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "listing/internal.h"
 #include "source/ops.h"
+#include "support/data.h"
+#include "support/exact.h"
 
 using namespace klaspnet::detail;
 using namespace kldlp::detail;
 
 namespace {
 
-struct page_row {
-    std::string file, url;
-    int code;
-};
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::vector<page_row> manifest()
-{
-    std::vector<page_row> rows;
-    std::istringstream in(slurp(std::string(KLASPNET_TEST_DATA) + "/pages.tsv"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream cols(line);
-        page_row r;
-        std::string code;
-        std::getline(cols, r.file, '\t');
-        std::getline(cols, r.url, '\t');
-        std::getline(cols, code, '\t');
-        r.code = std::atoi(code.c_str());
-        rows.push_back(r);
-    }
-    return rows;
-}
-
-std::string expected_json(const std::string &page_file)
-{
-    return slurp(std::string(KLASPNET_TEST_DATA) + "/" + page_file.substr(0, page_file.size() - 5) + ".json");
-}
+using ktest::stored_page;
 
 TEST(ListingPages, ManifestIsComplete)
 {
-    const auto rows = manifest();
+    const auto rows = ktest::stored_pages();
     EXPECT_GE(rows.size(), 20u);
-    for (const page_row &r : rows) {
-        EXPECT_FALSE(slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file).empty()) << r.file;
-        EXPECT_FALSE(expected_json(r.file).empty()) << r.file;
+    for (const stored_page &r : rows) {
+        EXPECT_FALSE(r.page().empty()) << r.file;
+        EXPECT_FALSE(r.json().empty()) << r.file;
     }
 }
 
@@ -70,15 +34,15 @@ TEST(ListingPages, ManifestIsComplete)
 // under AddressSanitizer.
 TEST(ListingPages, ParserHoldsItsInvariants)
 {
-    for (const page_row &r : manifest()) {
+    for (const stored_page &r : ktest::stored_pages()) {
         SCOPED_TRACE(r.file);
-        const std::string page = slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file);
-        char *exact = static_cast<char *>(malloc(page.size()));
-        ASSERT_NE(exact, nullptr);
-        memcpy(exact, page.data(), page.size());
         kldlp_result res;
-        const int rc = kldlp_parse(exact, page.size(), r.url.c_str(), nullptr, &res);
-        free(exact);
+        // The copy is gone before the result is read: nothing in it may
+        // point into the page.
+        const int rc = [&] {
+            const ktest::exact_bytes page(r.page());
+            return kldlp_parse(page.data(), page.size(), r.url.c_str(), nullptr, &res);
+        }();
         if (r.code == 0) {
             ASSERT_EQ(rc, KLDLP_OK);
             EXPECT_NE(res.dialect, KLDLP_DIALECT_UNKNOWN);
@@ -102,12 +66,12 @@ TEST(ListingPages, ParserHoldsItsInvariants)
 TEST(ListingPages, ParseOperationWritesTheStoredJson)
 {
     std::vector<char> dst(1 << 20);
-    for (const page_row &r : manifest()) {
+    for (const stored_page &r : ktest::stored_pages()) {
         SCOPED_TRACE(r.file);
-        const std::string page = slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file);
+        const std::string page = r.page();
         EXPECT_EQ(klaspnet_parse_page(page.c_str(), r.url.c_str(), dst.data(), static_cast<int32_t>(dst.size())),
                   r.code);
-        EXPECT_EQ(std::string(dst.data()), expected_json(r.file));
+        EXPECT_EQ(std::string(dst.data()), r.json());
     }
 }
 
@@ -123,7 +87,7 @@ TEST(ListingPages, IndexOfComesFromTheTitle)
         {"aspnet.html", "http://localhost:5000/Music/", "/Music/"},
     };
     for (const row &r : rows) {
-        const std::string page = slurp(std::string(KLASPNET_TEST_DATA) + "/" + r.file);
+        const std::string page = ktest::data_file(r.file);
         kldlp_result res;
         ASSERT_EQ(kldlp_parse(page.data(), page.size(), r.url, nullptr, &res), 0) << r.file;
         ASSERT_NE(res.index_of, nullptr) << r.file;

@@ -5,29 +5,23 @@
 #include <string>
 
 #include "listing/internal.h"
+#include "parse_ctx.h"
+#include "support/exact.h"
 
 using namespace kldlp::detail;
 
 namespace {
 
-// NUL-terminated copy in a heap block of exactly its size.
-struct cstr {
-    char *p;
-    explicit cstr(const std::string &s) : p(static_cast<char *>(malloc(s.size() + 1)))
-    {
-        memcpy(p, s.c_str(), s.size() + 1);
-    }
-    ~cstr() { free(p); }
-};
+using ktest::exact_cstr;
 
 // Resolves with dst sized as the callers size it and poisoned beforehand.
 std::string resolve(const std::string &base, const std::string &ref, int *rc_out = nullptr)
 {
-    cstr b(base), r(ref);
+    const exact_cstr b(base), r(ref);
     const size_t n = base.size() + ref.size() + 8;
     char *dst = static_cast<char *>(malloc(n));
     memset(dst, 'Z', n);
-    const int rc = kldlp_resolve(b.p, r.p, dst, n);
+    const int rc = kldlp_resolve(b.c_str(), r.c_str(), dst, n);
     std::string out = rc == 0 ? std::string(dst) : std::string("ERR:") + dst;
     free(dst);
     if (rc_out) *rc_out = rc;
@@ -203,10 +197,10 @@ TEST(ListingResolve, Split)
         {"", nullptr, nullptr, "", nullptr, nullptr},
     };
     for (const row &r : rows) {
-        cstr c(r.ref);
+        const exact_cstr c(r.ref);
         url_parts u;
         memset(&u, 0x5A, sizeof u);
-        uparse(c.p, &u);
+        uparse(c.c_str(), &u);
         const url_part *parts[] = {&u.scheme, &u.authority, &u.path, &u.query, &u.fragment};
         const char *want[] = {r.scheme, r.authority, r.path, r.query, r.fragment};
         for (int i = 0; i < 5; ++i) {
@@ -273,10 +267,10 @@ TEST(ListingChildName, Cases)
         {"/music/", "http://h/music/x", 0, nullptr, 0},
     };
     for (const row &r : rows) {
-        cstr page(r.page), link(r.link);
+        const exact_cstr page(r.page), link(r.link);
         char *name = reinterpret_cast<char *>(&name); // poisoned: must be nulled first
         int folder = 9;
-        const int rc = kldlp_child_name(page.p, link.p, &name, &folder);
+        const int rc = kldlp_child_name(page.c_str(), link.c_str(), &name, &folder);
         EXPECT_EQ(rc, r.rc) << r.page << " / " << r.link;
         if (r.name) {
             ASSERT_NE(name, nullptr) << r.link;
@@ -305,27 +299,13 @@ TEST(ListingChildName, NullArguments)
     EXPECT_EQ(folder, 0);
 }
 
-// Builds a parse context by hand around a page URL.
-struct links {
-    kldlp_limits lim{16777216, 100000, 8192, 1024, 0};
-    kldlp_result res{};
-    kldlp_ctx c{};
-    explicit links(const char *page = "http://h/music/")
-    {
-        c.lim = &lim;
-        c.page_url = page;
-        c.res = &res;
-    }
-    ~links()
-    {
-        ctx_release(&c);
-        kldlp_free(&res);
-    }
+// Links offered to a parse context around a page URL.
+struct links : parse_ctx {
+    explicit links(const char *page = "http://h/music/") : parse_ctx(page) {}
     int add(const std::string &href, const char *size = nullptr, const char *date = nullptr)
     {
-        cstr h(href);
-        cstr s(size ? size : ""), d(date ? date : "");
-        return add_href(&c, h.p, href.size(), size ? s.p : nullptr, size ? strlen(size) : 0, date ? d.p : nullptr,
+        const exact_cstr h(href), s(size), d(date);
+        return add_href(&c, h.c_str(), href.size(), s.c_str(), size ? strlen(size) : 0, d.c_str(),
                         date ? strlen(date) : 0);
     }
 };
@@ -394,8 +374,8 @@ TEST(ListingLinks, SizeTextWithNulByteReadsAsUnknown)
 {
     links l;
     const char size[] = "12\0xyz";
-    cstr h("a.bin");
-    ASSERT_EQ(add_href(&l.c, h.p, 5, size, 6, nullptr, 0), 0);
+    const exact_cstr h("a.bin");
+    ASSERT_EQ(add_href(&l.c, h.c_str(), 5, size, 6, nullptr, 0), 0);
     ASSERT_EQ(l.res.count, 1u);
     EXPECT_EQ(l.res.items[0].size, -1);
 }
@@ -435,8 +415,8 @@ TEST(ListingLinks, LongLinksBeyondTheStackScratch)
 TEST(ListingLinks, LongPageUrl)
 {
     const std::string page = "http://h/" + std::string(3000, 'd') + "/";
-    cstr pg(page);
-    links l(pg.p);
+    const exact_cstr pg(page);
+    links l(pg.c_str());
     ASSERT_EQ(l.add("x.mp3"), 0);
     ASSERT_EQ(l.add(page + "y.mp3"), 0);
     ASSERT_EQ(l.res.count, 2u);

@@ -6,32 +6,25 @@
 #include <vector>
 
 #include "listing/internal.h"
+#include "support/exact.h"
 #include "unit/listing_insert.h"
 
 using namespace kldlp::detail;
 
 namespace {
 
-struct exact {
-    char *p;
-    size_t n;
-    explicit exact(const std::string &s) : p(static_cast<char *>(malloc(s.size() ? s.size() : 1))), n(s.size())
-    {
-        memcpy(p, s.data(), s.size());
-    }
-    ~exact() { free(p); }
-};
+using exact = ktest::exact_bytes;
 
 int64_t size_of(const std::string &s)
 {
-    exact e(s);
-    return kldlp_parse_size(e.p, e.n);
+    const exact e(s);
+    return kldlp_parse_size(e.data(), e.size());
 }
 
 int64_t date_of(const std::string &s, int32_t order)
 {
-    exact e(s);
-    return kldlp_parse_date(e.p, e.n, order);
+    const exact e(s);
+    return kldlp_parse_date(e.data(), e.size(), order);
 }
 
 TEST(ListingSizes, Table)
@@ -244,10 +237,10 @@ TEST(ListingDates, Shape)
         {"2024-01-01 x", 0, 0, 0, 0, 0, 0, 0},
     };
     for (const row &r : rows) {
-        exact e(r.text);
+        const exact e(r.text);
         date_shape_t sh;
         memset(&sh, 0x55, sizeof sh);
-        date_shape(e.p, e.n, &sh);
+        date_shape(e.data(), e.size(), &sh);
         SCOPED_TRACE(r.text);
         EXPECT_EQ(sh.ok, r.ok);
         if (!r.ok) continue;
@@ -258,9 +251,9 @@ TEST(ListingDates, Shape)
         EXPECT_EQ(sh.tz_min, r.tz_min) << r.text;
         EXPECT_EQ(sh.sep, r.sep) << r.text;
     }
-    exact e("007 2024");
+    const exact e("007 2024");
     date_shape_t sh;
-    date_shape(e.p, e.n, &sh);
+    date_shape(e.data(), e.size(), &sh);
     EXPECT_EQ(sh.nums[0], 7);
     EXPECT_EQ(sh.ndig[0], 3); // leading zeros count
     EXPECT_EQ(sh.ndig[1], 4);

@@ -1,7 +1,7 @@
 // Shared helpers for the network operations' unit tests: listing pages shaped
 // as nginx writes them, the scripted fake transport (reset per test), a plain
 // velkaron_io record that reaches the same script without the HTTP extension,
-// and a poisoned output buffer.
+// a poisoned output buffer, and a fixture for the operations that write one.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "klaspnet/klaspnet.h"
 #include "source/frame.h"
 #include "source/ops.h"
+#include "support/texts.h"
 #include "transport/fake.h"
 
 using namespace klaspnet::detail;
@@ -88,10 +89,7 @@ struct out {
 inline std::string last_error() { return klaspnet_last_error_impl(); }
 inline std::string published() { return klaspnet_result_json_impl(); }
 
-inline std::string error_json(const std::string &msg, int code)
-{
-    return "{\"error\":\"" + msg + "\",\"code\":" + std::to_string(code) + "}";
-}
+using ktest::error_json;
 
 // A version-4 UUID text: 8-4-4-4-12 lower-case hex digits, "4" as the
 // version digit and one of "89ab" as the variant digit.
@@ -114,6 +112,20 @@ class net_test : public ::testing::Test {
 protected:
     void SetUp() override { klaspnet_fake_reset_impl(); }
     void TearDown() override { klaspnet_fake_reset_impl(); }
+};
+
+// An operation writing into o: a failure writes its error JSON there, and
+// publishes the same text beside the message as the last error.
+class op_test : public net_test {
+protected:
+    out o;
+    void expect_fail(int rc, int code, const std::string &message)
+    {
+        EXPECT_EQ(rc, code) << message;
+        EXPECT_EQ(o.str(), error_json(message, code));
+        EXPECT_EQ(last_error(), message);
+        EXPECT_EQ(published(), error_json(message, code));
+    }
 };
 
 } // namespace netfix

@@ -14,21 +14,13 @@ const char k_settings[] = "{\"URL\":\"http://h/m\"}";
 const char k_path[] = "/Films/a b.mkv";
 const std::string k_file = "http://h/m/Films/a%20b.mkv";
 
-class Stat : public net_test {
+class Stat : public op_test {
 protected:
-    out o;
     int stat(const char *path = k_path, const char *settings = k_settings, const velkaron_io *io = fake_io(),
              int32_t len = -1)
     {
         o = out();
         return klaspnet_stat_io(io, settings, path, o.b, len < 0 ? o.len() : len);
-    }
-    void expect_fail(int rc, int code, const std::string &message)
-    {
-        EXPECT_EQ(rc, code) << message;
-        EXPECT_EQ(o.str(), error_json(message, code));
-        EXPECT_EQ(last_error(), message);
-        EXPECT_EQ(published(), error_json(message, code));
     }
 };
 

@@ -19,6 +19,8 @@
 #include <yyjson.h>
 
 #include "klaspnet/klaspnet.h"
+#include "support/host.h"
+#include "support/texts.h"
 
 namespace {
 
@@ -35,32 +37,19 @@ const char k_settings[] = "{\"URL\":\"http://h/m\",\"ID\":\"stress\"}";
 
 // ---- a host transport that serves the same two answers as the fake --------
 
-int32_t host_get(void *, const char *url, char **body, int32_t *status, char **error)
-{
-    if (std::strcmp(url, k_root) == 0) {
-        *body = strdup(k_page);
-        *status = 200;
-        return 0;
+// Nothing recorded: it answers thousands of calls from many threads.
+struct stress_host : ktest::recording_host {
+    stress_host()
+    {
+        record = false;
+        answers[k_root] = ktest::page(k_page);
+        answers[k_file] = ktest::page("x", 206, {{"Content-Range", "bytes 0-0/12345"}});
+        unknown = ktest::failure(-1, "host: no such page");
     }
-    *error = strdup("host: no such page");
-    return -1;
-}
+} g_host;
 
-int32_t host_request(void *, const velkaron_http_req *req, int32_t *status, char **)
-{
-    bool root = std::strcmp(req->url, k_root) == 0;
-    bool file = std::strcmp(req->url, k_file) == 0;
-    *status = root ? 200 : file ? 206 : 404;
-    std::string st = std::to_string(*status);
-    if (req->on_header && req->on_header(req->cb_ctx, ":status", st.c_str()) != 0) return 0;
-    if (file && req->on_header && req->on_header(req->cb_ctx, "Content-Range", "bytes 0-0/12345") != 0) return 0;
-    const char *body = root ? k_page : file ? "x" : "";
-    if (req->on_body && *body) req->on_body(req->cb_ctx, body, std::strlen(body));
-    return 0;
-}
-
-const velkaron_io k_host = {reinterpret_cast<void *>(0x5752), host_get, nullptr, nullptr};
-const velkaron_http k_host_http = {32, 1, nullptr, host_request, nullptr};
+const velkaron_io k_host = g_host.io();
+const velkaron_http k_host_http = g_host.http();
 
 void script()
 {
@@ -80,21 +69,6 @@ answer call(const std::function<int(char *, int32_t)> &op)
     std::vector<char> dst(1 << 14);
     int rc = op(dst.data(), static_cast<int32_t>(dst.size()));
     return {rc, dst.data()};
-}
-
-// The failure JSON the library writes for (message, code).
-std::string error_json(const char *message, int code)
-{
-    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
-    yyjson_mut_val *root = yyjson_mut_obj(doc);
-    yyjson_mut_doc_set_root(doc, root);
-    yyjson_mut_obj_add_str(doc, root, "error", message);
-    yyjson_mut_obj_add_int(doc, root, "code", code);
-    char *t = yyjson_mut_write(doc, 0, nullptr);
-    std::string s = t ? t : "";
-    std::free(t);
-    yyjson_mut_doc_free(doc);
-    return s;
 }
 
 struct expected {
@@ -153,8 +127,8 @@ TEST(Concurrency, EveryExportAtOnce)
     for (const expected &e : ops) {
         for (const answer &a : e.allowed) {
             if (std::strcmp(e.name, "stat") == 0 && a.rc == KLASPNET_E_UNSUPPORTED)
-                EXPECT_EQ(a.out, error_json("stat needs a transport with the velkaron_http extension (Range)",
-                                            KLASPNET_E_UNSUPPORTED));
+                EXPECT_EQ(a.out, ktest::error_json("stat needs a transport with the velkaron_http extension (Range)",
+                                                   KLASPNET_E_UNSUPPORTED));
             else if (std::strcmp(e.name, "download") == 0)
                 EXPECT_EQ(a.rc, KLASPNET_E_UNSUPPORTED);
             else

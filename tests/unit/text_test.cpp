@@ -29,6 +29,28 @@ TEST(Text, PercentEncoding)
     EXPECT_EQ(encode("ab", only_a), "a%62");
 }
 
+// The encoder stores four bytes for each input byte while four input bytes
+// remain: on a heap block of exactly the counted size (AddressSanitizer
+// watches its end), every mix of kept and encoded bytes up to ten long.
+TEST(Text, PercentEncodingStaysInItsRoom)
+{
+    for (unsigned len = 0; len <= 10; ++len) {
+        for (unsigned mask = 0; mask < (1u << len); ++mask) {
+            std::string in, want;
+            for (unsigned i = 0; i < len; ++i) {
+                in += (mask >> i) & 1 ? ' ' : 'a';
+                want += (mask >> i) & 1 ? "%20" : "a";
+            }
+            const size_t size = pct_encoded_size(in.data(), in.size(), k_keep_unreserved);
+            ASSERT_EQ(size, want.size());
+            char *out = static_cast<char *>(std::malloc(size ? size : 1));
+            char *end = pct_encode_to(out, in.data(), in.size(), k_keep_unreserved);
+            EXPECT_EQ(std::string(out, static_cast<size_t>(end - out)), want);
+            std::free(out);
+        }
+    }
+}
+
 TEST(Text, Utf8Repair)
 {
     struct row {

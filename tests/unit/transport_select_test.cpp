@@ -6,6 +6,8 @@
 
 #include "source/transport_select.h"
 
+using namespace klaspnet::detail;
+
 namespace {
 
 int32_t get_a(void *, const char *, char **, int32_t *, char **) { return 1; }
@@ -53,55 +55,68 @@ TEST(TransportSelect, InstallCopiesAndKeepsPreviousOnBadRecord)
     EXPECT_EQ(klaspnet_io_current(), klaspnet_io_curl()); // back to the default (absent: null)
 }
 
-TEST(TransportSelect, ReinstallingTheSameRecordReusesItsCopy)
+TEST(TransportSelect, AHeldCopyOutlivesItsReplacement)
 {
     velkaron_io a{nullptr, get_a, nullptr, nullptr};
     velkaron_io b{nullptr, get_b, nullptr, nullptr};
     ASSERT_EQ(klaspnet_set_io_impl(&a), 0);
-    const velkaron_io *ca = klaspnet_io_current();
-    ASSERT_EQ(klaspnet_set_io_impl(&b), 0);
-    const velkaron_io *cb = klaspnet_io_current();
-    EXPECT_NE(ca, cb);
-    for (int i = 0; i < 1000; i++) {
-        ASSERT_EQ(klaspnet_set_io_impl(&a), 0);
-        ASSERT_EQ(klaspnet_io_current(), ca);
+    const size_t base = io_copies();
+    {
+        io_hold held;
+        ASSERT_EQ(held.get()->get, get_a);
         ASSERT_EQ(klaspnet_set_io_impl(&b), 0);
-        ASSERT_EQ(klaspnet_io_current(), cb);
+        ASSERT_EQ(klaspnet_set_io_impl(&a), 0); // a fresh copy: the held one is retired
+        EXPECT_EQ(io_copies(), base + 1);
+        EXPECT_EQ(held.get()->get, get_a); // still whole
+        EXPECT_NE(held.get(), klaspnet_io_current());
     }
-    // The copy a running operation took stays intact after a replacement.
-    EXPECT_EQ(ca->get, get_a);
+    EXPECT_EQ(io_copies(), base); // freed by its last holder
+    // Re-installing the current record keeps its copy.
+    const velkaron_io *cur = klaspnet_io_current();
+    ASSERT_EQ(klaspnet_set_io_impl(&a), 0);
+    EXPECT_EQ(klaspnet_io_current(), cur);
+    ASSERT_EQ(klaspnet_set_io_impl(nullptr), 0);
+    EXPECT_EQ(io_copies(), 0u);
 }
 
-// One thread keeps replacing the transport while others take it and call
-// through it, as running operations do: every record read must be whole.
-TEST(TransportSelect, ReplacementNeverDisturbsRunningReaders)
+// One thread keeps installing transports, each with a context of its own as
+// a host that makes one per call does, while others hold the current one and
+// call through it as running operations do: every record read is whole, and
+// the number of live copies stays bounded by the holders.
+TEST(TransportSelect, ReplacementWhileOperationsRunKeepsCopiesBounded)
 {
-    int ctx_a = 0, ctx_b = 0;
-    velkaron_io a{&ctx_a, get_a, nullptr, nullptr};
-    velkaron_io b{&ctx_b, get_b, nullptr, nullptr};
-    ASSERT_EQ(klaspnet_set_io_impl(&a), 0);
+    static int ctx_a, ctx_b;
     std::atomic<bool> stop{false};
     std::atomic<long> bad{0};
+    std::atomic<size_t> most{0};
+    constexpr int k_readers = 3;
     std::vector<std::thread> readers;
-    for (int t = 0; t < 3; t++) {
+    for (int t = 0; t < k_readers; t++) {
         readers.emplace_back([&] {
             while (!stop.load()) {
-                const velkaron_io *io = klaspnet_io_current();
-                if (!io || (io->get != get_a && io->get != get_b))
-                    continue; // the default transport, when the build has one
-                int32_t rc = io->get(io->ctx, "", nullptr, nullptr, nullptr);
-                bool whole = (rc == 1 && io->ctx == &ctx_a) || (rc == 2 && io->ctx == &ctx_b);
+                io_hold held;
+                const velkaron_io *io = held.get();
+                if (!io || (io->get != get_a && io->get != get_b)) continue; // none yet, or the default
+                const int32_t rc = io->get(io->ctx, "", nullptr, nullptr, nullptr);
+                const bool whole = (rc == 1 && io->get == get_a) || (rc == 2 && io->get == get_b);
                 if (!whole) bad++;
             }
         });
     }
-    for (int i = 0; i < 20000; i++) {
-        klaspnet_set_io_impl(i % 2 ? &a : &b);
-        if (i % 100 == 0) klaspnet_set_io_impl(nullptr);
+    for (int i = 0; i < 100000; i++) {
+        // A distinct context every time, so no copy is ever reused.
+        velkaron_io rec{reinterpret_cast<char *>(i % 2 ? &ctx_a : &ctx_b) + (i & 1023), i % 2 ? get_a : get_b, nullptr,
+                        nullptr};
+        ASSERT_EQ(klaspnet_set_io_impl(&rec), 0);
+        const size_t n = io_copies();
+        if (n > most) most = n;
     }
     stop = true;
     for (auto &t : readers) t.join();
     EXPECT_EQ(bad.load(), 0);
+    EXPECT_LE(most.load(), static_cast<size_t>(k_readers + 1)); // the current one and one per holder
+    ASSERT_EQ(klaspnet_set_io_impl(nullptr), 0);
+    EXPECT_EQ(io_copies(), 0u);
 }
 
 } // namespace

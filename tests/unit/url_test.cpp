@@ -4,25 +4,18 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <set>
 #include <string>
 
 #include "source/buf.h"
 #include "source/url.h"
+#include "support/exact.h"
 
 using namespace klaspnet::detail;
 
 namespace {
 
-// Inputs live in heap blocks of exactly their size so that ASan catches a
-// read past the NUL.
-std::unique_ptr<char[]> exact(const std::string &s)
-{
-    std::unique_ptr<char[]> p(new char[s.size() + 1]);
-    std::memcpy(p.get(), s.c_str(), s.size() + 1);
-    return p;
-}
+using ktest::exact_cstr;
 
 struct parsed {
     int rc;
@@ -33,9 +26,9 @@ struct parsed {
 
 void parse(const std::string &url, parsed &out)
 {
-    auto in = exact(url);
+    const exact_cstr in(url);
     char msg[256] = "untouched";
-    out.rc = klaspnet_root_parse(in.get(), &out.root, msg, sizeof msg);
+    out.rc = klaspnet_root_parse(in.c_str(), &out.root, msg, sizeof msg);
     out.msg = msg;
 }
 
@@ -214,8 +207,8 @@ TEST(PctDecode, Escapes)
         {"%zz", "%zz"},   {"%%41", "%A"},   {"", ""},   {"a%00b", "a"}, {"%41", "A"},
     };
     for (const row &r : rows) {
-        auto in = exact(r.in);
-        char *d = klaspnet::text::pct_decode(in.get(), r.in.size(), nullptr);
+        const exact_cstr in(r.in);
+        char *d = klaspnet::text::pct_decode(in.c_str(), r.in.size(), nullptr);
         ASSERT_NE(d, nullptr);
         EXPECT_EQ(std::string(d), r.out) << r.in;
         std::free(d);
@@ -243,8 +236,8 @@ TEST(Scheme, Lengths)
     } rows[] = {{"http://h/", 4}, {"HTTP://", 4}, {"https://h", 5}, {"HtTpS://", 5}, {"http:/", 0},   {"https:/", 0},
                 {"httpx://", 0},  {"ftp://h", 0}, {"", 0},          {"http", 0},     {"https//h", 0}, {" http://", 0}};
     for (const row &r : rows) {
-        auto in = exact(r.url);
-        EXPECT_EQ(http_scheme(in.get()), r.len) << r.url;
+        const exact_cstr in(r.url);
+        EXPECT_EQ(http_scheme(in.c_str()), r.len) << r.url;
     }
     EXPECT_EQ(http_scheme(nullptr), 0);
 }
@@ -274,8 +267,8 @@ TEST(HostPort, HostAndPort)
         const char *host = nullptr;
         size_t n = 0;
         int port = -1;
-        auto in = exact(r.url);
-        EXPECT_EQ(hostport(in.get(), &host, &n, &port), r.port) << r.url;
+        const exact_cstr in(r.url);
+        EXPECT_EQ(hostport(in.c_str(), &host, &n, &port), r.port) << r.url;
         EXPECT_EQ(port, r.port) << r.url;
         EXPECT_EQ(std::string(host, n), r.host) << r.url;
     }
@@ -292,9 +285,9 @@ TEST(UrlPredicates, IsHttpAndHttps)
         {"/relative", 0, 0},  {"http://a b/", 1, 0}, {"https://h\x01/", 1, 1}, {"http://u@h?q", 1, 0},
     };
     for (const row &r : rows) {
-        auto in = exact(r.url);
-        EXPECT_EQ(klaspnet_url_is_http(in.get()), r.http) << r.url;
-        EXPECT_EQ(klaspnet_url_is_https(in.get()), r.https) << r.url;
+        const exact_cstr in(r.url);
+        EXPECT_EQ(klaspnet_url_is_http(in.c_str()), r.http) << r.url;
+        EXPECT_EQ(klaspnet_url_is_https(in.c_str()), r.https) << r.url;
     }
     EXPECT_EQ(klaspnet_url_is_http(nullptr), 0);
     EXPECT_EQ(klaspnet_url_is_https(nullptr), 0);
@@ -358,8 +351,8 @@ TEST(PathNorm, NormalForms)
     };
     for (const row &r : rows) {
         klaspnet_buf b{};
-        auto in = exact(r.in);
-        int rc = klaspnet_path_norm(in.get(), &b);
+        const exact_cstr in(r.in);
+        int rc = klaspnet_path_norm(in.c_str(), &b);
         if (r.out) {
             EXPECT_EQ(rc, 0) << r.in;
             ASSERT_NE(b.data, nullptr) << r.in;

@@ -18,6 +18,7 @@
 #include "klaspnet/klaspnet.h"
 #include "source/buf.h"
 #include "source/cfg.h"
+#include "source/fetch.h"
 #include "source/ops.h"
 #include "source/url.h"
 
@@ -64,6 +65,21 @@ extern "C" void __wrap_free(void *p)
         }
     }
     __real_free(p);
+}
+
+// realloc always moves the block here, as it may in any allocator: the old
+// block then passes through the scanning free(), so that a buffer that grows
+// with plain realloc shows the secret it left behind.
+extern "C" void *__wrap_realloc(void *p, size_t n)
+{
+    void *q = std::malloc(n ? n : 1);
+    if (!q) return nullptr;
+    if (p) {
+        const size_t old = malloc_usable_size(p);
+        std::memcpy(q, p, old < n ? old : n);
+        __wrap_free(p);
+    }
+    return q;
 }
 
 namespace {
@@ -172,6 +188,52 @@ TEST(Wipe, StreamUrlClearsEveryDerivedText)
             EXPECT_EQ(error.find(s), std::string::npos) << r.entry << " " << s;
         }
     }
+}
+
+// A host transport that fails every request with a text quoting the URL it
+// received, credentials included.
+int32_t echo_get(void *, const char *url, char **, int32_t *, char **error)
+{
+    const std::string text = std::string("cannot connect to ") + url;
+    *error = static_cast<char *>(std::malloc(text.size() + 1));
+    std::memcpy(*error, text.c_str(), text.size() + 1);
+    return -1;
+}
+
+TEST(Wipe, GrowingBuffersOfSecretsLeaveNothingBehind)
+{
+    klaspnet_buf b = klaspnet_secret_buf();
+    watch({k_pass});
+    for (int i = 0; i < 64; i++) ASSERT_EQ(klaspnet_buf_adds(&b, k_pass), 0); // grows, and moves, several times
+    klaspnet_buf_free(&b);
+    EXPECT_EQ(stop(), "");
+    EXPECT_GE(g_freed_blocks, 4);
+}
+
+TEST(Wipe, PlainRoadRequestUrlAndTransportErrorsAreCleared)
+{
+    // The credentials go into the request URL's userinfo; a long path makes
+    // that URL outgrow the buffer's first blocks. The transport's answer
+    // quotes it, and the masked error text shrank inside its record.
+    const velkaron_io io{nullptr, echo_get, nullptr, nullptr};
+    klaspnet_conn conn{&io, nullptr, k_user, k_pass};
+    const std::string url = "http://h/" + std::string(600, 'p') + "/";
+    klaspnet_resp r;
+    watch({k_pass, "Xk9pass%2FWord77", "Word77@h"});
+    EXPECT_EQ(klaspnet_fetch(&conn, url.c_str(), 0, 1024, &r), -1);
+    klaspnet_resp_wipe(&r);
+    EXPECT_EQ(stop(), "");
+    EXPECT_EQ(std::string(r.error).find("Xk9"), std::string::npos);
+}
+
+TEST(Wipe, ListThroughAFailingTransportClearsTheErrorTexts)
+{
+    const velkaron_io io{nullptr, echo_get, nullptr, nullptr};
+    char buf[1024];
+    watch({k_pass, "Xk9pass%2FWord77", "Word77@h"});
+    EXPECT_EQ(h_list(&io, k_settings, "", buf, sizeof buf), KLASPNET_E_UNAVAILABLE);
+    EXPECT_EQ(stop(), "");
+    EXPECT_EQ(std::string(buf).find("Xk9"), std::string::npos) << buf;
 }
 
 } // namespace
