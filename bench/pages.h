@@ -38,20 +38,26 @@ inline std::string href_of(const std::string &name)
     return h;
 }
 
+// The name of entry i, about len bytes long.
+using namer = std::string (*)(int i, size_t len);
+
 // A page: head, one row per entry (every tenth a folder, its name ending in
 // "/"), tail.
-template <class Row> std::string page_of(std::string head, size_t name_len, int entries, Row row, const char *tail)
+template <class Row>
+std::string page_of(std::string head, size_t name_len, int entries, Row row, const char *tail,
+                    namer name_of = entry_name)
 {
     std::string p = std::move(head);
     p.reserve(k_limit);
     for (int i = 0; i < entries; i++) {
         const bool dir = i % 10 == 0;
-        row(p, i, entry_name(i, name_len) + (dir ? "/" : ""), dir);
+        row(p, i, name_of(i, name_len) + (dir ? "/" : ""), dir);
     }
     return p + tail;
 }
 
-inline std::string nginx_page(size_t name_len, int entries)
+// An nginx page whose entries are named by name_of.
+inline std::string nginx_page_named(size_t name_len, int entries, namer name_of)
 {
     auto row = [](std::string &p, int i, const std::string &name, bool dir) {
         std::string text = name.size() > 50 ? name.substr(0, 47) + "..&gt;" : name;
@@ -63,8 +69,10 @@ inline std::string nginx_page(size_t name_len, int entries)
     };
     return page_of("<html>\r\n<head><title>Index of /Music/</title></head>\r\n<body>\r\n<h1>Index of /Music/</h1><hr>"
                    "<pre><a href=\"../\">../</a>\r\n",
-                   name_len, entries, row, "</pre><hr></body>\r\n</html>\r\n");
+                   name_len, entries, row, "</pre><hr></body>\r\n</html>\r\n", name_of);
 }
+
+inline std::string nginx_page(size_t name_len, int entries) { return nginx_page_named(name_len, entries, entry_name); }
 
 inline const std::string k_apache_head =
     "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 3.2 Final//EN\">\n<html>\n <head>\n  <title>Index of "
