@@ -49,7 +49,7 @@ struct token_walk {
     html_scan s;
     html_tok t{};
     token_walk(const char *page, size_t len) : s{page, page + len} {}
-    const html_tok &next()
+    KLDLP_ALWAYS_INLINE const html_tok &next()
     {
         scan_tok(&s, &t);
         return t;
