@@ -9,8 +9,8 @@
 #include "listing/kldlp.h"
 #include "source/buf.h"
 #include "source/fetch.h"
-#include "source/url.h"
 #include "source/json_writer.h"
+#include "source/url.h"
 
 struct klaspnet_page {
     klaspnet_resp resp;                           // release with klaspnet_resp_free; no body once parsed
