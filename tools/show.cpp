@@ -265,7 +265,9 @@ bool set_server_zone(const char *zone, std::string &why)
               file.substr(0, file.size() - name.size() - 1) + ")";
         return false;
     }
-    setenv("TZ", (":" + std::string(name)).c_str(), 1);
+    std::string tz = ":";
+    tz += name;
+    setenv("TZ", tz.c_str(), 1);
     tzset();
     return true;
 }
