@@ -1,9 +1,10 @@
 // The parser's short cuts must not change what it reports: plain links taken
 // without the resolver, names checked sixteen bytes at a time, the tag
-// scanner's block-wise search, the keyed name hash, date texts kept in shared storage, and the
-// date-order decision reading each date once.
+// scanner's block-wise search, the keyed name hash, names and date texts
+// kept in shared storage, and the date-order decision reading each date once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -294,6 +295,25 @@ TEST(ListingFastPath, TagEndsWhereverItFallsInAWord)
         next_tok(&s, &t);
         EXPECT_EQ(t.kind, TOK_EOF);
     }
+}
+
+// Names live in blocks that grow from 1 KiB to 64 KiB; a name that does not
+// fit the current block's room, or that is longer than a whole new block,
+// must come back intact, and so must every name stored around it.
+TEST(ListingFastPath, NamesKeepTheirBytesAcrossBlocks)
+{
+    parse_ctx f("http://h/m/");
+    std::vector<std::string> names;
+    const size_t lengths[] = {1, 1000, 1024, 7, 1017, 300, 64, 1023, 2};
+    for (int i = 0; i < 3000; ++i) {
+        std::string n = std::to_string(i) + "-";
+        n.resize(std::max(lengths[static_cast<size_t>(i) % std::size(lengths)], n.size()),
+                 static_cast<char>('a' + i % 26));
+        ASSERT_EQ(insert_name(&f.c, n, i % 2, -1), 0) << i;
+        names.push_back(n);
+    }
+    ASSERT_EQ(f.res.count, names.size());
+    for (size_t i = 0; i < names.size(); ++i) ASSERT_EQ(std::string(f.res.items[i].name), names[i]) << i;
 }
 
 TEST(ListingFastPath, DateTextsKeepTheirBytes)
