@@ -6,6 +6,9 @@
 
 #include <curl/curl.h>
 
+#include "common/chars.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -159,8 +162,8 @@ bool retryable_status(long status) noexcept
 double retry_after_seconds(const char *value) noexcept
 {
     if (!value || !*value) return -1;
-    bool digits = true;
-    for (const char *p = value; *p; p++) digits = digits && *p >= '0' && *p <= '9';
+    const bool digits =
+        std::all_of(value, value + std::strlen(value), [](char c) { return klaspnet::text::is_digit(c); });
     double s;
     if (digits) {
         s = std::strtod(value, nullptr);
