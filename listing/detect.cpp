@@ -345,6 +345,8 @@ int kldlp_parse(const char *page, size_t len, const char *page_url, const kldlp_
     c.lim = &lim;
     c.page_url = page_url;
     c.res = res;
+    c.page = page;
+    c.page_len = len;
 
     markers m{};
     ctext title{};

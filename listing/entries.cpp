@@ -72,41 +72,51 @@ constexpr uint64_t k_max_slot_entries = 0xFFFFFFFEull; // entry numbers + 1 fit 
 // Texts that live as long as their owner (entry names until kldlp_free,
 // date texts until the dates are read) are kept in blocks rather than in
 // one heap allocation each: they are short, many, and released together.
-// Blocks start small, so that a short listing stays small, and double up
-// to 64 KiB.
+// A store's blocks double from its first capacity up to 2 MiB; the names of
+// a large page start there at once (a quarter of the page), so that they
+// lie on a few huge pages rather than on many small ones. Texts go into the
+// blocks in the order they come, a text that does not fit into the last
+// block opening the next one, so that a reader going through the entries in
+// order can release the blocks behind it.
 struct text_block {
-    text_block *prev;
+    text_block *next; // the next newer block
     size_t used;
     size_t cap;
     char *data() { return reinterpret_cast<char *>(this + 1); }
 };
 constexpr size_t k_block_first = 1024 - sizeof(text_block);
-constexpr size_t k_block_max = 65536 - sizeof(text_block);
+constexpr size_t k_block_max = (size_t{2} << 20) - sizeof(text_block);
 
-// A NUL-terminated copy of n bytes in the block list at *list; null when
-// memory ran out (the list is then unchanged).
-char *keep_text(void **list, const char *s, size_t n)
+// The first capacity of a store of texts taken from a page of len bytes:
+// names are never longer than the links and texts they come from.
+size_t first_block_for(size_t len)
 {
-    auto *b = static_cast<text_block *>(*list);
+    const size_t quarter = len / 4;
+    return quarter < k_block_first ? k_block_first : quarter > k_block_max ? k_block_max : quarter;
+}
+
+// A NUL-terminated copy of n bytes in the store; null when memory ran out
+// (the store is then unchanged).
+char *keep_text(kldlp_store *st, const char *s, size_t n)
+{
+    auto *b = static_cast<text_block *>(st->last);
     if (!b || b->cap - b->used < n + 1) {
         if (n > SIZE_MAX - sizeof(text_block) - 1) return nullptr;
-        const size_t next = !b                          ? k_block_first
+        const size_t next = !b                          ? (st->first_cap ? st->first_cap : k_block_first)
                             : b->cap >= k_block_max / 2 ? k_block_max
                                                         : 2 * b->cap + sizeof(text_block);
-        const size_t cap = n + 1 > next ? n + 1 : next;
-        auto *fresh = static_cast<text_block *>(malloc(sizeof(text_block) + cap));
+        const size_t want = n + 1 > next ? n + 1 : next;
+        size_t got = 0;
+        auto *fresh = static_cast<text_block *>(klaspnet::platform::alloc_block(sizeof(text_block) + want, &got));
         if (!fresh) return nullptr;
+        fresh->next = nullptr;
         fresh->used = 0;
-        fresh->cap = cap;
-        // A block for one long text goes behind the current one, which keeps
-        // taking the short texts that follow.
-        if (b && cap > next) {
-            fresh->prev = b->prev;
-            b->prev = fresh;
-        } else {
-            fresh->prev = b;
-            *list = fresh;
-        }
+        fresh->cap = got - sizeof(text_block);
+        if (b)
+            b->next = fresh;
+        else
+            st->first = fresh;
+        st->last = fresh;
         b = fresh;
     }
     char *d = b->data() + b->used;
@@ -116,29 +126,59 @@ char *keep_text(void **list, const char *s, size_t n)
     return d;
 }
 
-void free_texts(void **list)
+void free_texts(kldlp_store *st)
 {
-    auto *b = static_cast<text_block *>(*list);
+    auto *b = static_cast<text_block *>(st->first);
     while (b) {
-        text_block *prev = b->prev;
+        text_block *next = b->next;
         free(b);
-        b = prev;
+        b = next;
     }
-    *list = nullptr;
+    st->first = st->last = nullptr;
+}
+
+// A block for the entry table or the name index: grown arrays move into a
+// fresh block (whole huge pages when large) and keep their first `used`
+// bytes; *cap receives the new block's size. Null when memory ran out (the
+// old block is then kept).
+void *move_to_block(void *old, size_t used, size_t n, size_t *cap)
+{
+    void *p = klaspnet::platform::alloc_block(n, cap);
+    if (!p) return nullptr;
+    if (used) memcpy(p, old, used);
+    free(old);
+    return p;
+}
+
+// The entries the table first makes room for: a line of a listing takes
+// some 64 bytes at least, so a page's length bounds its entries, and a large
+// page gets its table (and the index below) in one step, without the
+// copies and rebuilds of growing there.
+uint64_t first_capacity(const kldlp_ctx *c)
+{
+    const uint64_t guess = c->page_len / 64;
+    const uint64_t most = c->lim->max_entries;
+    return guess < 32 ? 32 : guess > most ? (most < 32 ? 32 : most) : guess;
 }
 
 // Rebuild the name index with at least 2 * count + 2 slots (256 at first,
-// doubling), so that at least half of it stays empty and probes stay short.
-// Every slot carries what placing it needs; names are read only when there
-// is no index to move from.
+// or enough for the table's first capacity; doubling), so that at least
+// half of it stays empty and probes stay short. Every slot carries what
+// placing it needs; names are read only when there is no index to move
+// from.
 bool grow_index(kldlp_ctx *c)
 {
     const uint64_t count = c->res->count;
     uint64_t slots = c->slots ? c->slots * 2 : 256;
-    while (slots < 2 * count + 2) slots *= 2;
+    const uint64_t first = first_capacity(c);
+    const uint64_t want = 2 * (count > first ? count : first) + 2;
+    while (slots < want) slots *= 2;
     if (slots > SIZE_MAX / sizeof(uint64_t)) return false;
-    uint64_t *idx = static_cast<uint64_t *>(calloc(static_cast<size_t>(slots), sizeof(uint64_t)));
+    size_t got = 0;
+    auto *idx =
+        static_cast<uint64_t *>(klaspnet::platform::alloc_block(static_cast<size_t>(slots) * sizeof(uint64_t), &got));
     if (!idx) return false;
+    memset(idx, 0, static_cast<size_t>(slots) * sizeof(uint64_t));
     const uint64_t mask = slots - 1;
     if (c->index) {
         for (uint64_t k = 0; k < c->slots; ++k) {
@@ -168,15 +208,21 @@ bool grow_index(kldlp_ctx *c)
 bool grow_items(kldlp_ctx *c)
 {
     kldlp_result *r = c->res;
-    uint64_t cap = r->count ? 2 * r->count : 32;
+    const uint64_t cap = r->capacity ? 2 * r->capacity : first_capacity(c);
     if (cap > SIZE_MAX / sizeof(kldlp_entry)) return false;
-    void *items = realloc(r->items, static_cast<size_t>(cap) * sizeof(kldlp_entry));
+    const size_t used = static_cast<size_t>(r->count);
+    size_t items_cap = 0, dates_cap = 0;
+    void *items =
+        move_to_block(r->items, used * sizeof(kldlp_entry), static_cast<size_t>(cap) * sizeof(kldlp_entry), &items_cap);
     if (!items) return false;
     r->items = static_cast<kldlp_entry *>(items);
-    void *dates = realloc(c->dates, static_cast<size_t>(cap) * sizeof(char *));
+    void *dates =
+        move_to_block(c->dates, used * sizeof(date_text), static_cast<size_t>(cap) * sizeof(date_text), &dates_cap);
     if (!dates) return false;
-    c->dates = static_cast<char **>(dates);
-    r->capacity = cap;
+    c->dates = static_cast<date_text *>(dates);
+    // Blocks rounded up to whole huge pages hold more than was asked.
+    const uint64_t a = items_cap / sizeof(kldlp_entry), b = dates_cap / sizeof(date_text);
+    r->capacity = a < b ? a : b;
     return true;
 }
 
@@ -212,7 +258,7 @@ int find_slot(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, uint64_
     return 0;
 }
 
-void store(kldlp_ctx *c, uint64_t pos, uint64_t value, char *name, int folder, int64_t size, char *date)
+void store(kldlp_ctx *c, uint64_t pos, uint64_t value, char *name, int folder, int64_t size, date_text date)
 {
     kldlp_result *r = c->res;
     kldlp_entry &e = r->items[r->count];
@@ -248,9 +294,19 @@ int add_name(kldlp_ctx *c, const char *name, size_t len, uint64_t hash, int fold
     const int rc = find_slot(c, name, len, hash, &pos, &value);
     if (rc == 1) return 0;
     if (rc) return rc;
-    // The date text lives with the context, the name with the result.
-    char *d = nullptr;
-    if (date && !(d = keep_text(&c->texts, date, date_len))) return KLDLP_E_NOMEM;
+    // The date text is read once the whole page is: a text of the page is
+    // kept as a view into it, another one (decoded, pieced together from
+    // parts) as a copy with the context. It ends at its first NUL.
+    date_text d{};
+    if (date) {
+        d = {date, strnlen(date, date_len)};
+        const auto at = reinterpret_cast<uintptr_t>(date), from = reinterpret_cast<uintptr_t>(c->page);
+        if (!c->page || at < from || at - from > c->page_len || d.n > c->page_len - (at - from)) {
+            d.p = keep_text(&c->texts, date, d.n);
+            if (!d.p) return KLDLP_E_NOMEM;
+        }
+    }
+    if (!c->res->names.first) c->res->names.first_cap = first_block_for(c->page_len);
     char *n = keep_text(&c->res->names, name, len);
     if (!n) return KLDLP_E_NOMEM;
     store(c, pos, value, n, folder, size, d);
@@ -283,6 +339,27 @@ void kldlp_free(kldlp_result *res)
     kldlp::detail::free_texts(&res->names);
     free(res->index_of);
     memset(res, 0, sizeof *res);
+}
+
+void kldlp_release_before(kldlp_result *res, uint64_t i)
+{
+    using kldlp::detail::text_block;
+    if (!res || i >= res->count) return;
+    // Names lie in the blocks in entry order: every block before the one
+    // that holds entry i's name holds only names of earlier entries.
+    const auto at = reinterpret_cast<uintptr_t>(res->items[i].name);
+    for (auto *b = static_cast<text_block *>(res->names.first); b && b != res->names.last;) {
+        const auto from = reinterpret_cast<uintptr_t>(b->data());
+        if (at >= from && at - from < b->used) break;
+        text_block *next = b->next;
+        free(b);
+        b = next;
+        res->names.first = b;
+    }
+    // The records, a huge page at a time: a large table starts on one.
+    constexpr uint64_t step = (uint64_t{2} << 20) / sizeof(kldlp_entry);
+    if (i >= step && i % step == 0)
+        klaspnet::platform::release_pages(res->items + (i - step), step * sizeof(kldlp_entry));
 }
 
 const char *kldlp_dialect_name(int32_t dialect)

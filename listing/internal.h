@@ -53,16 +53,28 @@ struct sbuf {
     size_t cap;
 };
 
+// The date text of an entry until the page's dates are read: a view into
+// the page, or a copy kept with the context (a text decoded or pieced
+// together). p is null for none.
+struct date_text {
+    const char *p;
+    size_t n;
+};
+
 // Parse context: one per kldlp_parse call. A context that is all zero apart
 // from lim, page_url and res is ready for use.
 struct kldlp_ctx {
     const kldlp_limits *lim;
     const char *page_url;
     kldlp_result *res;
-    char **dates;    // raw date text of entry i, or null; same capacity as items
-    void *texts;     // the storage of the date texts (blocks released together)
-    uint64_t *index; // name index: 0 empty, else (upper 32 bits of the name's hash) << 32 | (entry index + 1)
-    uint64_t slots;  // power of two
+    // The page being parsed (null for a context fed by hand): its length
+    // sizes the entry table, and date texts within it are kept as views.
+    const char *page;
+    size_t page_len;
+    date_text *dates;  // date text of entry i; same capacity as items
+    kldlp_store texts; // the date texts that are copies
+    uint64_t *index;   // name index: 0 empty, else (upper 32 bits of the name's hash) << 32 | (entry index + 1)
+    uint64_t slots;    // power of two
     // The name index's hash key, drawn from the platform's secure random
     // source when the first name is hashed (keyed 1 from then on). A test
     // may set both beforehand to fix the key.

@@ -47,6 +47,14 @@ struct kldlp_entry {
     int64_t mtime_ms; // ms since 1970-01-01 UTC; -1 unknown
 };
 
+// Texts kept in blocks that are released together (internal to the
+// parser): the first block is the oldest, texts are added to the last.
+struct kldlp_store {
+    void *first;
+    void *last;
+    size_t first_cap; // capacity of the first block; 0: 1 KiB
+};
+
 struct kldlp_result {
     int32_t dialect;
     int32_t variant;
@@ -58,7 +66,7 @@ struct kldlp_result {
     int32_t date_hinted;
     char *index_of; // heap: the folder path the page title names ("Index of /x/"), or null
     uint64_t capacity;
-    void *names; // internal: the heap blocks that hold the entries' names, released by kldlp_free
+    kldlp_store names; // internal: the blocks that hold the entries' names, in entry order
 };
 
 struct kldlp_opts {
@@ -74,6 +82,12 @@ struct kldlp_opts {
 // in every case.
 int kldlp_parse(const char *page, size_t len, const char *page_url, const kldlp_opts *opts, kldlp_result *res);
 void kldlp_free(kldlp_result *res);
+// Releases what the entries before entry i hold, for a reader that has done
+// with them (the writer of a large listing, which goes through the entries
+// in order): the blocks that hold only their names are freed, and the whole
+// pages of 2 MiB that their records fill go back to the system. Neither may
+// be read again; entry i and those after it stay as they are.
+void kldlp_release_before(kldlp_result *res, uint64_t i);
 const char *kldlp_dialect_name(int32_t dialect);
 const char *kldlp_variant_name(int32_t variant);
 

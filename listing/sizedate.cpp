@@ -393,11 +393,11 @@ void decide_dates(kldlp_ctx *c)
     }
     bool read = false, ambiguous = false, day_first = false, month_first = false;
     for (uint64_t i = 0; i < r->count; ++i) {
-        const char *t = c->dates[i];
+        const date_text &t = c->dates[i];
         int64_t aside = k_plain;
-        if (t) {
+        if (t.p) {
             date_shape_t sh;
-            date_shape(t, strlen(t), &sh);
+            date_shape(t.p, t.n, &sh);
             if (sh.ok && sh.n > 0) read = true;
             if (day_month_shape(sh)) {
                 ambiguous = true;
@@ -430,15 +430,15 @@ void decide_dates(kldlp_ctx *c)
     // Day/month dates under any order but day first: month first, or -1.
     if (ambiguous && order != KLDLP_ORDER_DMY) {
         for (uint64_t i = 0; i < r->count; ++i) {
-            const char *t = c->dates[i];
-            if (!t) continue;
+            const date_text &t = c->dates[i];
+            if (!t.p) continue;
             if (month_first_ms) {
                 if (month_first_ms[i] != k_plain)
                     r->items[i].mtime_ms = order == KLDLP_ORDER_MDY ? month_first_ms[i] : -1;
                 continue;
             }
             date_shape_t sh;
-            date_shape(t, strlen(t), &sh);
+            date_shape(t.p, t.n, &sh);
             if (day_month_shape(sh)) r->items[i].mtime_ms = date_from_shape(&sh, order);
         }
     }

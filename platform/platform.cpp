@@ -6,12 +6,16 @@
 
 #include "platform/platform.h"
 
+#include <cstdint>
+#include <cstdlib>
+
 #if defined(_WIN32)
 #  include <stdlib.h>
 #  include <windows.h>
 #else
 #  include <sys/mman.h>
 #  include <sys/random.h>
+#  include <unistd.h>
 #endif
 
 namespace klaspnet::platform {
@@ -30,7 +34,14 @@ uint32_t rand32() noexcept
     return v;
 }
 
-void prefer_huge_pages(void *, size_t) noexcept {}
+void *alloc_block(size_t n, size_t *cap) noexcept
+{
+    void *p = malloc(n ? n : 1);
+    if (p) *cap = n;
+    return p;
+}
+
+void release_pages(void *, size_t) noexcept {}
 
 #else
 void lock_acquire(lock *l) noexcept { l->m.lock(); }
@@ -45,18 +56,31 @@ uint32_t rand32() noexcept
     return v;
 }
 
-void prefer_huge_pages(void *p, size_t n) noexcept
+void *alloc_block(size_t n, size_t *cap) noexcept
 {
 #  if defined(MADV_HUGEPAGE)
-    constexpr uintptr_t huge = uintptr_t{2} << 20;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + huge - 1) & ~(huge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(huge - 1);
-    // Refused advice (a kernel without transparent huge pages) changes nothing.
-    if (to > from) (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-#  else
-    (void)p;
-    (void)n;
+    constexpr size_t huge = size_t{2} << 20;
+    if (n >= large_block_min && n <= SIZE_MAX - huge) {
+        const size_t size = (n + huge - 1) & ~(huge - 1);
+        void *p = aligned_alloc(huge, size);
+        if (!p) return nullptr;
+        // Refused advice (a kernel without transparent huge pages) changes nothing.
+        (void)madvise(p, size, MADV_HUGEPAGE);
+        *cap = size;
+        return p;
+    }
 #  endif
+    void *p = malloc(n ? n : 1);
+    if (p) *cap = n;
+    return p;
+}
+
+void release_pages(void *p, size_t n) noexcept
+{
+    static const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
+    if (to > from) (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
 }
 #endif
 

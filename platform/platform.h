@@ -1,7 +1,7 @@
 // Platform layer: the only code that touches operating-system interfaces.
 // An exclusive lock that is constant-initialised (usable from static storage
 // without constructors running at load), a cryptographically secure source
-// of 32-bit random values, and advice on how to back large blocks.
+// of 32-bit random values, and the allocation of large blocks.
 #pragma once
 
 #include <cstddef>
@@ -40,12 +40,24 @@ private:
 // and the generator's status is not examined: a failed draw yields 0.
 uint32_t rand32() noexcept;
 
-// Asks the system to back the block [p, p + n), not yet touched, with huge
-// pages where it can (Linux: the 2 MiB-aligned part, madvise MADV_HUGEPAGE;
-// elsewhere nothing). Each page a process touches first costs a fault in the
-// kernel, which zeroes it; a listing page of 16 MiB and the JSON written
-// from it touch some 11000 pages of 4 KiB, or a few dozen huge ones. Advice
-// only: nothing changes when it is not taken.
-void prefer_huge_pages(void *p, size_t n) noexcept;
+// Blocks from this size on take whole huge pages (Linux).
+constexpr size_t large_block_min = size_t{1} << 20;
+
+// A block of at least n bytes, released with free(); *cap receives its
+// usable size (n or more). Every page a process touches first costs a fault
+// in the kernel, which zeroes it: a listing page of 16 MiB, the JSON written
+// from it and the entry table and names of its folder touch some 15000
+// pages of 4 KiB, and under a hypervisor a fault costs as much as zeroing
+// 50 such pages. So a block of large_block_min bytes or more is, on Linux,
+// whole huge pages of 2 MiB (its size rounded up to them, its start on one)
+// advised for transparent huge pages: a few dozen faults instead. Smaller
+// blocks, and every block elsewhere, are plain malloc blocks. Null when
+// memory runs out.
+void *alloc_block(size_t n, size_t *cap) noexcept;
+
+// Tells the system that the bytes [p, p + n) of a block will not be read
+// again: the whole pages among them go back to it (Linux) while the block
+// stays allocated, and read as zeros if touched later. Elsewhere nothing.
+void release_pages(void *p, size_t n) noexcept;
 
 } // namespace klaspnet::platform

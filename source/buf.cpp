@@ -8,10 +8,6 @@
 
 namespace {
 
-// From this capacity on, a buffer (a listing page, the JSON of a large
-// folder) asks for huge pages.
-constexpr size_t k_large_block = size_t{4} << 20;
-
 // Room for n more bytes and the NUL. Capacities are 128 doubled as often as
 // needed, or exactly the need for an empty buffer when exact is set. False
 // when memory runs out (the buffer is then unchanged).
@@ -31,14 +27,13 @@ bool reserve(klaspnet_buf *b, size_t n, bool exact = false)
             cap *= 2;
         }
         char *p;
-        if (b->secret || cap >= k_large_block) {
+        if (b->secret || cap >= klaspnet::platform::large_block_min) {
             // A secret is copied rather than moved by realloc, which may leave
-            // the old bytes in freed memory. A large block is advised before
-            // it is touched, and copied too: moving a block that huge pages
-            // back splits them, page by page.
-            p = static_cast<char *>(std::malloc(cap));
+            // the old bytes in freed memory. A large block (a listing page,
+            // the JSON of a large folder) is copied too: it comes on huge
+            // pages, which moving it would split page by page.
+            p = static_cast<char *>(klaspnet::platform::alloc_block(cap, &cap));
             if (!p) return false;
-            if (cap >= k_large_block) klaspnet::platform::prefer_huge_pages(p, cap);
             if (b->data) {
                 std::memcpy(p, b->data, b->len + 1);
                 if (b->secret) klaspnet_wipe(b->data, b->cap);

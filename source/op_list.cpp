@@ -54,9 +54,9 @@ struct list_state {
 
 } // namespace
 
-bool write_items(json_writer &w, const klaspnet_page *page, json_span folder)
+bool write_items(json_writer &w, klaspnet_page *page, json_span folder)
 {
-    const kldlp_result &r = page->result;
+    kldlp_result &r = page->result;
     const size_t base_n = std::strlen(page->base_url);
     // The text is sized once for the whole array, from the names' lengths,
     // so that it need not grow (and move) while a large listing is written.
@@ -72,6 +72,9 @@ bool write_items(json_writer &w, const klaspnet_page *page, json_span folder)
     json_span base{};
     w.arr_begin();
     for (uint64_t i = 0; i < r.count; ++i) {
+        // The entries behind go as the items are written, so that a large
+        // listing does not hold all its entries and all its JSON at once.
+        kldlp_release_before(&r, i);
         const kldlp_entry &e = r.items[i];
         const size_t n = std::strlen(e.name);
         const size_t max = k_item_fixed + 2 * json_escape_max(n) + folder.len +

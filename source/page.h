@@ -64,9 +64,11 @@ void add_page_meta(json_writer &w, const klaspnet_page *page, int has_http);
 // Writes the items array of a list result, one object per entry in page
 // order: "name", "path" (the folder path + "/" + name), "folder", "size",
 // "mtime_ms", "url" (base URL + encoded name, "/" for a folder). folder is
-// where the folder path stands, escaped, in the text already written. False
-// when an entry has no name.
-bool write_items(json_writer &w, const klaspnet_page *page, json_span folder);
+// where the folder path stands, escaped, in the text already written. The
+// entries' names are released as the items are written (only the last one
+// stays readable): the page is done with afterwards. False when an entry has
+// no name.
+bool write_items(json_writer &w, klaspnet_page *page, json_span folder);
 
 // A page record of an operation. It lives on the heap (its base URL alone
 // takes 8 KiB of the host's stack otherwise) and is released with its

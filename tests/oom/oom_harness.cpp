@@ -16,9 +16,10 @@ namespace {
 
 char g_dst[k_dst_len];
 // Copies taken between the armed run and the settling, where nothing may
-// allocate: fixed buffers rather than strings.
+// allocate: fixed buffers rather than strings. A published result may be
+// the JSON of a large page, some MiB (only the pages it fills are touched).
 char g_err_copy[512];
-char g_res_copy[k_dst_len];
+char g_res_copy[8 << 20];
 char g_out_copy[k_dst_len];
 
 void copy_text(char *to, size_t size, const char *from)

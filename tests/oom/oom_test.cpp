@@ -460,12 +460,16 @@ TEST(OomOperation, StreamUrlWithCredentials)
 // A page that reaches the fetch in several pieces (the fake hands bodies
 // over 4096 bytes at a time): a piece that cannot be kept must not leave a
 // shortened listing that passes for the whole folder.
-std::string big_page()
+// An nginx page of `entries` files whose names are padded to at least
+// `name_len` bytes.
+std::string big_page(const char *folder, int entries, size_t name_len)
 {
-    std::string p = "<html><head><title>Index of /m/Big/</title></head><body><h1>Index of /m/Big/</h1><hr><pre>"
-                    "<a href=\"../\">../</a>\r\n";
-    for (int i = 0; i < 120; ++i) {
-        std::string n = "track-" + std::to_string(1000 + i) + ".flac";
+    std::string p = std::string("<html><head><title>Index of /m/") + folder + "/</title></head><body><h1>Index of /m/" +
+                    folder + "/</h1><hr><pre><a href=\"../\">../</a>\r\n";
+    for (int i = 0; i < entries; ++i) {
+        std::string n = "track-" + std::to_string(1000 + i);
+        if (n.size() < name_len) n.append(name_len - n.size(), 'x');
+        n += ".flac";
         p += "<a href=\"" + n + "\">" + n +
              "</a>                                   01-Jan-2024 10:00"
              "             123456\r\n";
@@ -473,38 +477,59 @@ std::string big_page()
     return p + "</pre><hr></body></html>\r\n";
 }
 
-TEST(OomOperation, ListOfAPageInSeveralPieces)
+// Without a length the body grows piece by piece; with Content-Length it is
+// collected into one block of that size.
+// Its JSON does not fit the caller's buffer when clean_rc is KLASPNET_E_BUFFER.
+void sweep_big_page(const char *folder, const std::string &page, const std::string &size, int entries, int clean_rc = 0)
 {
     script_fake();
-    static const std::string page = big_page();
-    ASSERT_GT(page.size(), 3 * 4096u);
-    // Without a length the body grows piece by piece; with Content-Length it
-    // is collected into one block of that size.
-    static const std::string with_length = "Content-Type: text/html\nContent-Length: " + std::to_string(page.size());
-    for (const char *headers : {"Content-Type: text/html", with_length.c_str()}) {
-        klaspnet_fake_set("http://h/m/Big/", 200, headers, page.c_str());
-        op_case c = operation(headers == with_length.c_str() ? "list /Big (12 KiB, length)" : "list /Big (12 KiB page)",
-                              [] { return klaspnet_list(k_settings, "Big", oomt::dst(), oomt::k_dst_len); });
+    const std::string with_length = "Content-Type: text/html\nContent-Length: " + std::to_string(page.size());
+    static std::string url;
+    url = std::string("http://h/m/") + folder + "/";
+    static const char *name;
+    name = folder;
+    for (const std::string &headers : {std::string("Content-Type: text/html"), with_length}) {
+        klaspnet_fake_set(url.c_str(), 200, headers.c_str(), page.c_str());
+        const std::string title =
+            "list /" + std::string(folder) + " (" + size + (headers == with_length ? ", length)" : ")");
+        op_case c =
+            operation(title.c_str(), [] { return klaspnet_list(k_settings, name, oomt::dst(), oomt::k_dst_len); });
         c.codes = k_fetching_codes;
         c.messages = with_fetching({"settings are not a JSON object",
                                     "folder_id is not a valid path (., .. or control characters)",
                                     "folder URL longer than 8192 bytes"});
-        c.check = [](const run &r) {
-            if (r.rc != 0) return;
+        c.check = [entries](const run &r) {
+            if (r.rc != 0 && r.rc != KLASPNET_E_BUFFER) return;
             // A link whose name cannot be decoded for lack of memory counts as
             // rejected, but the page itself is read whole: every one of its
-            // 120 links is an entry or a rejection, never cut off.
+            // links is an entry or a rejection, never cut off.
             yyjson_doc *d = yyjson_read(r.res.data(), r.res.size(), 0);
             yyjson_val *root = yyjson_doc_get_root(d);
             yyjson_val *count = yyjson_obj_get(root, "count");
             yyjson_val *rejected = yyjson_obj_get(root, "rejected");
             if (count && rejected) {
-                EXPECT_EQ(yyjson_get_int(count) + yyjson_get_int(rejected), 120) << "the page was cut short";
+                EXPECT_EQ(yyjson_get_int(count) + yyjson_get_int(rejected), entries) << "the page was cut short";
             }
             yyjson_doc_free(d);
         };
-        sweep_op(c);
+        sweep_op(c, clean_rc);
     }
+}
+
+TEST(OomOperation, ListOfAPageInSeveralPieces)
+{
+    static const std::string page = big_page("Big", 120, 0);
+    ASSERT_GT(page.size(), 3 * 4096u);
+    sweep_big_page("Big", page, "12 KiB", 120);
+}
+
+// A page of 2 MiB: its body, its entry table, its name index, its names and
+// its JSON are large blocks, each a failure point of its own.
+TEST(OomOperation, ListOfALargePage)
+{
+    static const std::string page = big_page("Huge", 1200, 900);
+    ASSERT_GT(page.size(), size_t{2} << 20);
+    sweep_big_page("Huge", page, "2 MiB", 1200, KLASPNET_E_BUFFER);
 }
 
 // A plain velkaron_io host transport without extension whose own

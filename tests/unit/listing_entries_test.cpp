@@ -149,7 +149,77 @@ TEST(ListingEntries, EntryLimitFailsOnOneDistinctEntryTooMany)
     EXPECT_EQ(t.add("d", 0, -1, "2024-01-01"), KLDLP_E_TOO_MANY);
     EXPECT_EQ(t.res.count, 3u);
     EXPECT_EQ(t.res.rejected, 2u);
-    EXPECT_STREQ(t.c.dates[2], "2024-01-01");
+    EXPECT_EQ(date_at(t.c, 2), "2024-01-01");
+}
+
+// The writer of a large listing releases the entries behind it: names lie
+// in their blocks in entry order, so the release frees whole blocks of
+// earlier names only, and records a huge page at a time. Entry i and those
+// after it stay readable (a sanitizer build sees any read of a freed name).
+TEST(ListingEntries, ReleasingEntriesBehindKeepsTheRest)
+{
+    table t;
+    const int n = 70000; // more than a huge page of records, names in many blocks
+    auto name_of = [](int i) { return "entry-" + std::to_string(i) + std::string(i % 7, 'x'); };
+    for (int i = 0; i < n; ++i) ASSERT_EQ(t.add(name_of(i), 0, i), 0);
+    const void *first = t.res.names.first;
+    kldlp_release_before(&t.res, 0);
+    EXPECT_EQ(t.res.names.first, first) << "nothing is behind entry 0";
+    for (int at : {1, 40, 1000, 1000, 65535, 65536, 65537, n - 1}) {
+        kldlp_release_before(&t.res, static_cast<uint64_t>(at));
+        for (int i = at; i < n; i += i < at + 100 ? 1 : 97) {
+            ASSERT_EQ(std::string(t.res.items[i].name), name_of(i)) << at;
+            ASSERT_EQ(t.res.items[i].size, i) << at;
+        }
+    }
+    EXPECT_NE(t.res.names.first, first) << "the blocks behind were released";
+    EXPECT_EQ(t.res.names.first, t.res.names.last);
+    kldlp_release_before(&t.res, n); // past the end: nothing
+    EXPECT_STREQ(t.res.items[n - 1].name, name_of(n - 1).c_str());
+}
+
+// A date text that lies in the page is kept as a view into it; one decoded
+// or pieced together elsewhere is copied. Either ends at its first NUL.
+TEST(ListingEntries, DateTextsInThePageAreViews)
+{
+    // The page is the first 40 bytes of the buffer.
+    const std::string buffer = std::string("<pre>01-Jan-2024 10:00\0junk 02-Feb-2024 11:00</pre>", 49);
+    table t;
+    t.c.page = buffer.data();
+    t.c.page_len = 40;
+    const char *in_page = buffer.data() + 5;
+    const std::string scratch = "03-Mar-2024 12:00";
+    ASSERT_EQ(add_name(&t.c, "a", 1, name_hash(&t.c, "a", 1), 0, -1, in_page, 22), 0);
+    ASSERT_EQ(add_name(&t.c, "b", 1, name_hash(&t.c, "b", 1), 0, -1, scratch.data(), scratch.size()), 0);
+    // A text that starts in the page but runs past its end is copied.
+    const char *across = buffer.data() + 28;
+    ASSERT_EQ(add_name(&t.c, "c", 1, name_hash(&t.c, "c", 1), 0, -1, across, 17), 0);
+    EXPECT_EQ(t.c.dates[0].p, in_page);
+    EXPECT_EQ(date_at(t.c, 0), "01-Jan-2024 10:00");
+    EXPECT_NE(t.c.dates[1].p, scratch.data());
+    EXPECT_EQ(date_at(t.c, 1), scratch);
+    EXPECT_NE(t.c.dates[2].p, across);
+    EXPECT_EQ(date_at(t.c, 2), "02-Feb-2024 11:00");
+}
+
+// A large page sizes its entry table and name index once, from its length,
+// instead of growing them step by step; more entries than that still fit.
+TEST(ListingEntries, LargePageSizesItsTableOnce)
+{
+    table t;
+    const std::string page(64 * 4096, ' ');
+    t.c.page = page.data();
+    t.c.page_len = page.size();
+    ASSERT_EQ(t.add("first"), 0);
+    EXPECT_GE(t.res.capacity, 4096u);
+    EXPECT_GE(t.c.slots, 2 * 4096u + 2);
+    const uint64_t slots = t.c.slots;
+    for (int i = 0; i < 4095; ++i) ASSERT_EQ(t.add("n" + std::to_string(i)), 0);
+    EXPECT_EQ(t.c.slots, slots) << "no rebuild of the index";
+    for (int i = 4095; i < 20000; ++i) ASSERT_EQ(t.add("n" + std::to_string(i)), 0);
+    ASSERT_EQ(t.res.count, 20001u);
+    EXPECT_GE(t.c.slots, 2 * t.res.count + 2);
+    for (int i = 0; i < 20000; i += 997) EXPECT_EQ(std::string(t.res.items[i + 1].name), "n" + std::to_string(i));
 }
 
 TEST(ListingEntries, LargeTableKeepsOrderIndexAndDates)
@@ -174,7 +244,7 @@ TEST(ListingEntries, LargeTableKeepsOrderIndexAndDates)
         ASSERT_EQ(std::string(t.res.items[i].name), "file" + std::to_string(i));
         ASSERT_EQ(t.res.items[i].folder, i % 3 == 0 ? 1 : 0);
         ASSERT_EQ(t.res.items[i].size, i % 3 == 0 ? -1 : i);
-        ASSERT_EQ(t.c.dates[i] != nullptr, i % 2 == 1);
+        ASSERT_EQ(t.c.dates[i].p != nullptr, i % 2 == 1);
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "listing/internal.h"
 #include "listing_parsed.h"
+#include "parse_ctx.h"
 
 using namespace kldlp::detail;
 using namespace listing_test;
@@ -337,7 +338,7 @@ struct pre_run {
         ctx_release(&c);
         kldlp_free(&res);
     }
-    std::string date(uint64_t i) const { return c.dates[i] ? c.dates[i] : "(none)"; }
+    std::string date(uint64_t i) const { return date_at(c, i); }
 };
 
 TEST(ListingPre, NginxModeTreatsSortLinksAsLinks)

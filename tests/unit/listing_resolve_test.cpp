@@ -357,16 +357,16 @@ TEST(ListingLinks, EntriesTakeDecodedNameSizeAndDate)
     ASSERT_EQ(l.res.count, 5u);
     EXPECT_STREQ(l.res.items[0].name, "a&b.mp3");
     EXPECT_EQ(l.res.items[0].size, 1234);
-    EXPECT_STREQ(l.c.dates[0], "01-Jan-2024 12:00");
+    EXPECT_EQ(date_at(l.c, 0), "01-Jan-2024 12:00");
     EXPECT_STREQ(l.res.items[1].name, "Sub Dir");
     EXPECT_EQ(l.res.items[1].folder, 1);
     EXPECT_EQ(l.res.items[1].size, -1);
-    EXPECT_STREQ(l.c.dates[1], "2024-01-01");
+    EXPECT_EQ(date_at(l.c, 1), "2024-01-01");
     EXPECT_EQ(l.res.items[2].size, 42);
-    EXPECT_EQ(l.c.dates[2], nullptr);
+    EXPECT_EQ(l.c.dates[2].p, nullptr);
     EXPECT_EQ(l.res.items[3].size, -1);
     EXPECT_EQ(l.res.items[4].size, -1);
-    EXPECT_STREQ(l.c.dates[4], "");
+    EXPECT_EQ(date_at(l.c, 4), "");
     for (uint64_t i = 0; i < l.res.count; ++i) EXPECT_EQ(l.res.items[i].mtime_ms, -1);
 }
 

@@ -3,7 +3,15 @@
 // link steps directly; it releases everything it collected.
 #pragma once
 
+#include <string>
+
 #include "listing/internal.h"
+
+// The date text kept for entry i, or "(none)".
+inline std::string date_at(const kldlp::detail::kldlp_ctx &c, uint64_t i)
+{
+    return c.dates[i].p ? std::string(c.dates[i].p, c.dates[i].n) : "(none)";
+}
 
 struct parse_ctx {
     using kldlp_limits = kldlp::detail::kldlp_limits;
