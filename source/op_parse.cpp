@@ -34,8 +34,9 @@ int parse_failure(char *dst, int32_t dst_len, int rc)
 // The listing JSON, straight into the writer. Every part is checked, once,
 // at the end: a listing with an item or a key left out would tell the host
 // a different folder than the page shows, so a partial text is a failure.
-// False when an entry has no name.
-bool write_listing(json_writer &w, const kldlp_result &r)
+// The entries are released behind the writer (see write_items). False when
+// an entry has no name.
+bool write_listing(json_writer &w, kldlp_result &r)
 {
     w.obj_begin();
     w.key("op");
@@ -53,6 +54,7 @@ bool write_listing(json_writer &w, const kldlp_result &r)
     w.reserve(static_cast<size_t>(r.count * (k_item_fixed + 2 * json_num_max) + names + names / 4));
     w.arr_begin();
     for (uint64_t i = 0; i < r.count; i++) {
+        kldlp_release_before(&r, i);
         const kldlp_entry &e = r.items[i];
         const size_t n = std::strlen(e.name);
         char *p = w.value_begin(k_item_fixed + json_escape_max(n) + 2 * json_num_max);
